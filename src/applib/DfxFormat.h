@@ -1,0 +1,22 @@
+#pragma once
+// Printf-style formatting of the program's message texts ("Unable to Ping \"%s\" in %dms").
+// The texts are kept exactly as the program shows and logs them, so they are formatted
+// with their own %-directives rather than rewritten into QString::arg() placeholders.
+
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+
+namespace velmora {
+
+// Supports %s, %d, %u, %x, %X and %%; each directive takes the next argument.
+// A directive without an argument is left as written; extra arguments are ignored.
+QString DfxFormat(const QString& format, const QVariantList& args);
+
+template <typename... Args>
+QString Fmt(const char* format, const Args&... args)
+{
+    return DfxFormat(QString::fromUtf8(format), QVariantList{QVariant::fromValue(args)...});
+}
+
+} // namespace velmora

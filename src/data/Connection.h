@@ -1,0 +1,86 @@
+#pragma once
+// The audit connection and the small backend interface behind it. A backend is looked up
+// by its provider name ("SQLite", later "PostgreSQL").
+
+#include "data/Fields.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <memory>
+
+namespace velmora::data {
+
+struct ConnectionParams
+{
+    QString provider;     // "SQLite", "PostgreSQL"
+    QString dataSource;   // SQLite: database file (absolute); PostgreSQL: host[:port]
+    QString catalog;      // PostgreSQL database name
+    QString userId;
+    QString password;
+    int timeoutSeconds = 10;
+};
+
+class Backend
+{
+public:
+    virtual ~Backend() = default;
+    virtual QString ProviderName() const = 0;
+    // The Qt driver name ("QSQLITE").
+    virtual QString DriverName() const = 0;
+    // Opens `db` (already added with DriverName()); false with the reason in `error`.
+    virtual bool Open(QSqlDatabase& db, const ConnectionParams& params, QString& error) = 0;
+    // Rewrites the program's SQL (bracket quoting, :Name parameters) for this backend.
+    virtual QString Dialect(const QString& sql) const = 0;
+    // SQL type of a field in this backend's schema.
+    virtual QString SqlType(const FieldDef& field) const = 0;
+    // An expression that identifies a row of a table for the duration of a dataset's use.
+    virtual QString RowIdExpression() const = 0;
+};
+
+// Registered backends; nullptr for an unknown provider.
+Backend* FindBackend(const QString& providerName);
+QStringList BackendProviders();
+
+class TableDataset;
+
+// Owns one QSqlDatabase connection. Datasets register themselves so that Close closes them
+// and Open reopens the ones that were open (Reconnect reloads every dataset).
+class Connection : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Connection(QObject* parent = nullptr);
+    ~Connection() override;
+
+    // False with the reason in the last-error store and in LastError().
+    bool Open(const ConnectionParams& params);
+    void Close();
+    bool Connected() const;
+    QString LastError() const { return m_lastError; }
+    const ConnectionParams& Params() const { return m_params; }
+
+    QSqlDatabase Database() const;
+    Backend* CurrentBackend() const { return m_backend; }
+
+    // Used by TableDataset.
+    void RegisterDataset(TableDataset* dataset);
+    void UnregisterDataset(TableDataset* dataset);
+
+    // Runs a statement with no result (DDL, PRAGMA); raises Exception on failure.
+    void ExecDirect(const QString& sql);
+
+signals:
+    void AfterConnect();
+    void BeforeDisconnect();
+
+private:
+    QString m_connectionName;
+    ConnectionParams m_params;
+    Backend* m_backend = nullptr;
+    QString m_lastError;
+    QList<TableDataset*> m_datasets;
+};
+
+} // namespace velmora::data
