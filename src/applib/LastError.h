@@ -48,6 +48,9 @@ void SetLastErrorFromOS(bool log);
 void SetLastErrorText(const QString& text, bool log, uint32_t code);
 void SetLastErrorFmt(const QString& format, const QVariantList& args, bool log, uint32_t code);
 QString GetLastErrorText();
+// Stores a text (cut to 255 characters) without the logging decision: for the log writer's
+// own failures, which cannot be written to the log that failed.
+void StoreLastErrorText(const QString& text);
 // Tests only: empty the store.
 void ClearLastErrorForTesting();
 
