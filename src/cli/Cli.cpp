@@ -1,0 +1,585 @@
+#include "cli/Cli.h"
+
+#include "applib/DfxFormat.h"
+#include "applib/Exceptions.h"
+#include "applib/LastError.h"
+#include "applib/Log.h"
+#include "applib/Prefs.h"
+#include "cli/TerminalProgress.h"
+#include "engine/DataDM.h"
+#include "platform/Network.h"
+#include "store/ConnectionDM.h"
+#include "store/ProgramFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QScopeGuard>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <unistd.h>
+
+namespace velmora::cli {
+
+namespace {
+
+const char kUsage[] =
+    "usage: velmora-cli [--home DIR] [--network lab:FILE] [FORCELOG] COMMAND [ARGS]\n"
+    "\n"
+    "commands:\n"
+    "  db init                      write the connection file for the embedded database and\n"
+    "                               create the database from the shipped template\n"
+    "  db template                  write the empty database template (done by the install)\n"
+    "  refresh                      delete all scan data and scan the whole network\n"
+    "  refresh --domain D=PROVIDER  delete and rescan the named domains (repeatable)\n"
+    "  add-server --provider P --domain D NAME...\n"
+    "                               add servers by hand (the domain controller first)\n"
+    "  delete provider|domain NAME...\n"
+    "  delete server [--domain D] NAME...\n"
+    "                               delete scan data\n"
+    "  clear                        delete all scan data\n"
+    "  servers [--format table|csv|json] [--output FILE]\n"
+    "                               list the Servers table\n"
+    "\n"
+    "The program folder is --home, else $VELMORA_HOME, else the executable's folder.\n"
+    "The network is --network, else the preference Network/Backend.\n";
+
+class UsageError : public std::exception
+{
+public:
+    explicit UsageError(QString message) : m_message(std::move(message)) {}
+    const QString& Message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+class Cancelled : public std::exception
+{
+};
+
+// Arguments after the global options: a command and its words, with option lookups.
+class Args
+{
+public:
+    explicit Args(QStringList words) : m_words(std::move(words)) {}
+
+    bool Empty() const { return m_words.isEmpty(); }
+    QString TakeWord(const char* what)
+    {
+        for (int i = 0; i < m_words.size(); ++i) {
+            if (!m_words[i].startsWith(QLatin1String("--")))
+                return m_words.takeAt(i);
+            ++i; // skip the option's value
+        }
+        throw UsageError(Fmt("missing %s", QString::fromLatin1(what)));
+    }
+    QStringList TakeAll(const QString& option)
+    {
+        QStringList values;
+        for (int i = 0; i < m_words.size();) {
+            if (m_words[i] == option || m_words[i].startsWith(option + QLatin1Char('='))) {
+                if (m_words[i].contains(QLatin1Char('=')) && m_words[i].startsWith(option + QLatin1Char('='))) {
+                    values << m_words[i].mid(option.size() + 1);
+                    m_words.removeAt(i);
+                    continue;
+                }
+                if (i + 1 >= m_words.size())
+                    throw UsageError(Fmt("option %s needs a value", option));
+                values << m_words[i + 1];
+                m_words.remove(i, 2);
+                continue;
+            }
+            ++i;
+        }
+        return values;
+    }
+    std::optional<QString> TakeOption(const QString& option)
+    {
+        const QStringList values = TakeAll(option);
+        if (values.size() > 1)
+            throw UsageError(Fmt("option %s given more than once", option));
+        if (values.isEmpty())
+            return std::nullopt;
+        return values.first();
+    }
+    QStringList Rest()
+    {
+        for (const QString& w : m_words)
+            if (w.startsWith(QLatin1String("--")))
+                throw UsageError(Fmt("unknown option %s", w));
+        QStringList rest = m_words;
+        m_words.clear();
+        return rest;
+    }
+    void Done()
+    {
+        if (!m_words.isEmpty())
+            throw UsageError(Fmt("unexpected argument \"%s\"", m_words.first()));
+    }
+
+private:
+    QStringList m_words;
+};
+
+QString CsvField(const QString& text)
+{
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+        text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
+        QString quoted = text;
+        quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+        return QLatin1Char('"') + quoted + QLatin1Char('"');
+    }
+    return text;
+}
+
+// A result set: column names and rows of values, written as a table, CSV or JSON.
+struct ResultSet
+{
+    QStringList columns;
+    QList<QVariantList> rows;
+
+    static QString Text(const QVariant& v)
+    {
+        if (v.typeId() == QMetaType::Bool)
+            return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+        return v.toString();
+    }
+
+    void Write(QTextStream& out, const QString& format) const
+    {
+        if (format == QLatin1String("csv")) {
+            QStringList header;
+            for (const QString& c : columns)
+                header << CsvField(c);
+            out << header.join(QLatin1Char(',')) << "\r\n";
+            for (const QVariantList& row : rows) {
+                QStringList fields;
+                for (const QVariant& v : row)
+                    fields << CsvField(Text(v));
+                out << fields.join(QLatin1Char(',')) << "\r\n";
+            }
+        } else if (format == QLatin1String("json")) {
+            QJsonArray array;
+            for (const QVariantList& row : rows) {
+                QJsonObject object;
+                for (int i = 0; i < columns.size(); ++i)
+                    object.insert(columns[i], QJsonValue::fromVariant(row[i]));
+                array.append(object);
+            }
+            out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+        } else {
+            QList<int> widths;
+            for (const QString& c : columns)
+                widths << c.size();
+            for (const QVariantList& row : rows)
+                for (int i = 0; i < row.size(); ++i)
+                    widths[i] = std::max(widths[i], int(Text(row[i]).size()));
+            auto line = [&](const QStringList& cells) {
+                QStringList padded;
+                for (int i = 0; i < cells.size(); ++i)
+                    padded << cells[i].leftJustified(widths[i]);
+                out << padded.join(QLatin1String("  ")).trimmed() << '\n';
+            };
+            line(columns);
+            QStringList rule;
+            for (int w : widths)
+                rule << QString(w, QLatin1Char('-'));
+            line(rule);
+            for (const QVariantList& row : rows) {
+                QStringList cells;
+                for (const QVariant& v : row)
+                    cells << Text(v);
+                line(cells);
+            }
+        }
+    }
+};
+
+// Stands in for the network when a command only reads or deletes stored data.
+class NoNetwork : public platform::Network
+{
+public:
+    QString Description() const override { return QStringLiteral("no network"); }
+    QString LocalComputerName() const override { return QStringLiteral("LOCALHOST"); }
+    uint32_t WNetOpenEnum(uint32_t, uint32_t, uint32_t, const platform::NetResource*,
+                          platform::EnumHandle&) override { return platform::kErrorNoNetwork; }
+    uint32_t WNetEnumResource(platform::EnumHandle, uint32_t& count,
+                              std::vector<platform::NetResource>&, uint32_t) override
+    {
+        count = 0;
+        return platform::kErrorInvalidHandle;
+    }
+    uint32_t WNetCloseEnum(platform::EnumHandle) override { return platform::kErrorInvalidHandle; }
+    uint32_t WNetGetLastError(uint32_t&, QString&, int, QString&, int) override
+    {
+        return platform::kErrorNoNetwork;
+    }
+    uint32_t WNetGetProviderName(uint32_t, QString&, uint32_t&) override { return platform::kErrorNoNetwork; }
+    uint32_t WNetAddConnection2(const platform::NetResource&, const QString&, const QString&,
+                                uint32_t) override { return platform::kErrorNoNetwork; }
+    uint32_t WNetCancelConnection2(const QString&, uint32_t, bool) override
+    {
+        return platform::kErrorNotConnected;
+    }
+    std::shared_ptr<const platform::NetApiLibrary> LoadNetApiLibrary(const QString&) override
+    {
+        return nullptr;
+    }
+    uint32_t RegConnectRegistry(const QString&, platform::RegKey, platform::RegKey&) override
+    {
+        return platform::kErrorNoNetwork;
+    }
+    uint32_t RegCloseKey(platform::RegKey) override { return platform::kErrorInvalidHandle; }
+    bool ResolveHost(const QString&, uint32_t&) override { return false; }
+    uint32_t IcmpSendEcho(uint32_t, const QByteArray&, uint32_t, platform::EchoReply&) override
+    {
+        return 0;
+    }
+};
+
+QString ExecutableBaseName(const QString& path)
+{
+    return QFileInfo(path).completeBaseName().isEmpty() ? QStringLiteral("velmora-cli")
+                                                        : QFileInfo(path).fileName();
+}
+
+// The log is opened (and an older one emptied) only at its first line; a folder where it
+// cannot be written must show before a refresh starts, not in its middle.
+bool CheckLogWritable(const QString& logPath, QString& error)
+{
+    const QFileInfo info(logPath);
+    const QString folder = info.absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        error = Fmt("Log file \"%s\" cannot be written: the folder \"%s\" does not exist", logPath, folder);
+        return false;
+    }
+    const QByteArray target = QFile::encodeName(info.exists() ? logPath : folder);
+    if (::access(target.constData(), W_OK) != 0) {
+        error = Fmt("Log file \"%s\" cannot be written: %s", logPath,
+                    QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+int CountLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return file.readAll().count("\r\n");
+}
+
+void WriteResult(const ResultSet& result, const QString& format, const std::optional<QString>& output,
+                 QTextStream& out)
+{
+    if (!output) {
+        result.Write(out, format);
+        return;
+    }
+    QSaveFile file(*output);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Exception(Fmt("Output file \"%s\" cannot be written: %s", *output, file.errorString()));
+    QTextStream stream(&file);
+    result.Write(stream, format);
+    stream.flush();
+    if (!file.commit())
+        throw Exception(Fmt("Output file \"%s\" cannot be written: %s", *output, file.errorString()));
+}
+
+QString CheckFormat(const std::optional<QString>& format)
+{
+    const QString f = format.value_or(QStringLiteral("table"));
+    if (f != QLatin1String("table") && f != QLatin1String("csv") && f != QLatin1String("json"))
+        throw UsageError(Fmt("unknown format \"%s\" (table, csv or json)", f));
+    return f;
+}
+
+} // namespace
+
+int Cli::Run(const QStringList& arguments)
+{
+    QStringList words = arguments.mid(1);
+    std::optional<QString> home;
+    std::optional<QString> networkSpec;
+    bool quiet = false;
+    try {
+        // Global options come before the command.
+        while (!words.isEmpty()) {
+            const QString w = words.first();
+            if (w == QLatin1String("--home") || w == QLatin1String("--network")) {
+                if (words.size() < 2)
+                    throw UsageError(Fmt("option %s needs a value", w));
+                (w == QLatin1String("--home") ? home : networkSpec) = words.at(1);
+                words.remove(0, 2);
+            } else if (w.startsWith(QLatin1String("--home="))) {
+                home = w.mid(7);
+                words.removeFirst();
+            } else if (w.startsWith(QLatin1String("--network="))) {
+                networkSpec = w.mid(10);
+                words.removeFirst();
+            } else if (w.compare(QLatin1String("-FORCELOG"), Qt::CaseInsensitive) == 0 ||
+                       w.compare(QLatin1String("/FORCELOG"), Qt::CaseInsensitive) == 0) {
+                words.removeFirst();
+            } else if (w == QLatin1String("--quiet") || w == QLatin1String("-q")) {
+                quiet = true;
+                words.removeFirst();
+            } else if (w == QLatin1String("--help") || w == QLatin1String("-h")) {
+                m_out << kUsage;
+                return kExitOk;
+            } else {
+                break;
+            }
+        }
+        if (words.isEmpty())
+            throw UsageError(QStringLiteral("no command given"));
+    } catch (const UsageError& e) {
+        m_err << "velmora-cli: " << e.Message() << "\n\n" << kUsage;
+        return kExitUsage;
+    }
+
+    SetForceLogCommandLine(arguments);
+    const store::ProgramFolder folder(home ? QDir(*home).absolutePath()
+                                           : store::ProgramFolder::Default(arguments.value(0)));
+    TDfxLog programLog;
+    programLog.SetFileName(folder.File(ExecutableBaseName(arguments.value(0)) + QStringLiteral(".Log")));
+    SetProgramLog(&programLog);
+    auto uninstallLog = qScopeGuard([] { SetProgramLog(nullptr); });
+
+    const QString command = words.takeFirst();
+    Args args(words);
+    try {
+        if (command == QLatin1String("db")) {
+            const QString sub = args.TakeWord("db command (init or template)");
+            args.Done();
+            QString error;
+            if (sub == QLatin1String("init")) {
+                QString report;
+                if (!store::InitEmbeddedDatabase(folder, report, error))
+                    throw Exception(error);
+                m_out << report << '\n';
+                return kExitOk;
+            }
+            if (sub == QLatin1String("template")) {
+                const QString path = folder.DatabaseTemplate();
+                QFile::remove(path);
+                if (!store::CreateDatabaseFile(path, error))
+                    throw Exception(error);
+                m_out << Fmt("wrote the database template \"%s\"", path) << '\n';
+                return kExitOk;
+            }
+            throw UsageError(Fmt("unknown db command \"%s\"", sub));
+        }
+
+        static const QStringList kDataCommands = {
+            QStringLiteral("refresh"), QStringLiteral("add-server"), QStringLiteral("delete"),
+            QStringLiteral("clear"), QStringLiteral("servers")};
+        if (!kDataCommands.contains(command))
+            throw UsageError(Fmt("unknown command \"%s\"", command));
+
+        // Arguments first, so that a usage error touches nothing.
+        QStringList domainEntries;
+        std::optional<QString> provider, domain, format, output;
+        QStringList names;
+        QString deleteKind;
+        if (command == QLatin1String("refresh")) {
+            domainEntries = args.TakeAll(QStringLiteral("--domain"));
+            for (const QString& entry : domainEntries)
+                if (!entry.contains(QLatin1Char('=')) || entry.startsWith(QLatin1Char('=')) ||
+                    entry.endsWith(QLatin1Char('=')))
+                    throw UsageError(Fmt("--domain needs DOMAIN=PROVIDER, not \"%s\"", entry));
+            args.Done();
+        } else if (command == QLatin1String("add-server")) {
+            provider = args.TakeOption(QStringLiteral("--provider"));
+            domain = args.TakeOption(QStringLiteral("--domain"));
+            names = args.Rest();
+            if (!provider || !domain || names.isEmpty())
+                throw UsageError(QStringLiteral("add-server needs --provider, --domain and at least one server name"));
+        } else if (command == QLatin1String("delete")) {
+            deleteKind = args.TakeWord("what to delete (provider, domain or server)");
+            if (deleteKind == QLatin1String("server"))
+                domain = args.TakeOption(QStringLiteral("--domain"));
+            names = args.Rest();
+            if (deleteKind != QLatin1String("provider") && deleteKind != QLatin1String("domain") &&
+                deleteKind != QLatin1String("server"))
+                throw UsageError(Fmt("cannot delete \"%s\" (provider, domain or server)", deleteKind));
+            if (names.isEmpty())
+                throw UsageError(Fmt("delete %s needs at least one name", deleteKind));
+        } else if (command == QLatin1String("servers")) {
+            format = args.TakeOption(QStringLiteral("--format"));
+            output = args.TakeOption(QStringLiteral("--output"));
+            CheckFormat(format);
+            args.Done();
+        } else {
+            args.Done();
+        }
+
+        QString error;
+        if (!CheckLogWritable(programLog.FileName(), error))
+            throw Exception(error);
+
+        const bool needsNetwork = command == QLatin1String("refresh") || command == QLatin1String("add-server");
+        const Preferences prefs = CreatePreferences(QString::fromLatin1(prefkeys::kRegistryPath),
+                                                    QString::fromLatin1(prefkeys::kApplicationTitle));
+        std::unique_ptr<platform::Network> network;
+        if (needsNetwork) {
+            const QString spec = networkSpec.value_or(prefs.user->ReadString(
+                QString::fromLatin1(prefkeys::kNetworkSection),
+                QString::fromLatin1(prefkeys::kNetworkBackend), QString()));
+            if (spec.isEmpty())
+                throw Exception(QStringLiteral("No network to scan: give --network lab:FILE (or set "
+                                               "the preference Network/Backend)"));
+            network = platform::CreateNetwork(spec, error);
+            if (!network)
+                throw Exception(error);
+        } else {
+            network = std::make_unique<NoNetwork>();
+        }
+
+        TerminalProgress progress(m_err, quiet);
+        store::TConnectionDM connection(folder);
+        engine::TDataDM dataDM(connection, *network, progress);
+        dataDM.MaxFolderDepth = prefs.user->ReadInteger(QString::fromLatin1(prefkeys::kEnumerationSection),
+                                                        QString::fromLatin1(prefkeys::kMaxFolderDepth),
+                                                        kDefaultMaxFolderDepth);
+        dataDM.PingTimeoutMS = prefs.user->ReadInteger(QString::fromLatin1(prefkeys::kEnumerationSection),
+                                                       QString::fromLatin1(prefkeys::kPingTimeoutMS),
+                                                       kDefaultPingTimeoutMS);
+        connection.Connect();
+
+        auto closeWait = qScopeGuard([&] { progress.CloseWait(); });
+        engine::WaitOptions wait;
+        wait.caption = QStringLiteral("Please be patient...");
+
+        if (command == QLatin1String("servers")) {
+            data::Statement query(connection.Connection());
+            query.SetSQL(QStringLiteral("SELECT ProviderName, DomainName, Server, isDC, isOnline "
+                                        "FROM Servers ORDER BY ProviderName, DomainName, Server"));
+            ResultSet result;
+            query.Open();
+            result.columns = query.FieldNames();
+            for (; !query.Eof(); query.Next()) {
+                result.rows.append({query.FieldAt(0), query.FieldAt(1), query.FieldAt(2),
+                                    query.FieldAt(3).toBool(), query.FieldAt(4).toBool()});
+            }
+            query.Close();
+            WriteResult(result, CheckFormat(format), output, m_out);
+            return kExitOk;
+        }
+
+        // The first line of a run empties an older log, so an opened log holds this run's lines.
+        auto reportLog = [&] {
+            if (!programLog.Opened())
+                return;
+            const int lines = CountLines(programLog.FileName());
+            m_out << Fmt("%d problem(s) logged to \"%s\"", lines, programLog.FileName()) << '\n';
+        };
+
+        if (command == QLatin1String("refresh")) {
+            if (domainEntries.isEmpty()) {
+                progress.ShowWait(wait);
+                dataDM.RefreshAll();
+                if (progress.WaitCancelled())
+                    throw Cancelled();
+            } else {
+                wait.cancelAllowed = true;
+                progress.ShowWait(wait);
+                progress.SetWaitCaption(QStringLiteral("Auto-Refresh in progress, please be patient..."));
+                if (!dataDM.RefreshDomains(domainEntries))
+                    throw Cancelled();
+            }
+        } else if (command == QLatin1String("add-server")) {
+            wait.cancelAllowed = false;
+            progress.ShowWait(wait);
+            int refused = 0;
+            for (const QString& name : names) {
+                const QString server = name.trimmed();
+                if (server.isEmpty())
+                    continue;
+                if (dataDM.tbServers().Locate(QStringList{QStringLiteral("ProviderName"), QStringLiteral("DomainName"),
+                                                          QStringLiteral("Server")},
+                                              QVariantList{*provider, *domain, server})) {
+                    m_err << Fmt("Duplicate Server Name: \"%s\" is already listed", server) << '\n';
+                    ++refused;
+                    continue;
+                }
+                try {
+                    progress.SetWaitHeading(Fmt("Building Server: \"%s\" data...", server));
+                    dataDM.AddServerManually(*provider, *domain, server);
+                    m_out << Fmt("added \"%s\"", server) << '\n';
+                } catch (const EInvalidServerErr& e) {
+                    LogError(e.Message());
+                    m_err << e.Message() << '\n';
+                    ++refused;
+                }
+            }
+            if (refused > 0) {
+                reportLog();
+                return kExitFailure;
+            }
+        } else if (command == QLatin1String("delete")) {
+            int missing = 0;
+            for (const QString& name : names) {
+                if (deleteKind == QLatin1String("provider"))
+                    dataDM.DeleteProvider(name, true);
+                else if (deleteKind == QLatin1String("domain"))
+                    dataDM.DeleteDomain(name, true);
+                else {
+                    bool found = false;
+                    data::Statement rows(connection.Connection());
+                    rows.SetSQL(QStringLiteral("SELECT ProviderName, DomainName FROM Servers WHERE Server = :Server"));
+                    rows.SetParam(QStringLiteral("Server"), name);
+                    QList<QPair<QString, QString>> matches;
+                    for (rows.Open(); !rows.Eof(); rows.Next())
+                        if (!domain || rows.FieldAt(1).toString().compare(*domain, Qt::CaseInsensitive) == 0)
+                            matches.append({rows.FieldAt(0).toString(), rows.FieldAt(1).toString()});
+                    rows.Close();
+                    for (const auto& m : matches)
+                        found = dataDM.DeleteServer(m.first, m.second, name) || found;
+                    if (!found) {
+                        m_err << Fmt("Server \"%s\" is not in the audit database", name) << '\n';
+                        ++missing;
+                    }
+                }
+            }
+            if (missing > 0)
+                return kExitFailure;
+        } else if (command == QLatin1String("clear")) {
+            progress.ShowWait(wait);
+            progress.SetWaitHeading(QStringLiteral("Deleting existing data..."));
+            dataDM.DeleteAllData();
+        }
+
+        // A summary of what the audit database now holds.
+        data::Statement summary(connection.Connection());
+        summary.SetSQL(QStringLiteral("SELECT COUNT(*) AS Servers, COALESCE(SUM(isOnline), 0) AS Online, "
+                                      "COUNT(DISTINCT DomainName) AS Domains FROM Servers"));
+        summary.Open();
+        m_out << Fmt("%d server(s), %d online, in %d domain(s)", summary.FieldAt(0).toInt(),
+                     summary.FieldAt(1).toInt(), summary.FieldAt(2).toInt())
+              << '\n';
+        summary.Close();
+        reportLog();
+        return kExitOk;
+    } catch (const UsageError& e) {
+        m_err << "velmora-cli: " << e.Message() << "\n\n" << kUsage;
+        return kExitUsage;
+    } catch (const Cancelled&) {
+        m_err << "Cancelled.\n";
+        return kExitCancelled;
+    } catch (const Exception& e) {
+        m_err << "velmora-cli: " << e.Message() << '\n';
+        return kExitFailure;
+    } catch (const std::exception& e) {
+        m_err << "velmora-cli: " << QString::fromLocal8Bit(e.what()) << '\n';
+        return kExitFailure;
+    }
+}
+
+} // namespace velmora::cli
