@@ -44,6 +44,9 @@ enum : uint32_t {
     kNerrServerNotStarted = 2114,
     kErrorNotConnected = 2250,
     kIpRequestTimedOut = 11010,
+    kErrorModNotFound = 126,
+    kErrorBadProvider = 1204,
+    kWsaHostNotFound = 11001,
 };
 
 // WNet constants.
@@ -167,6 +170,8 @@ public:
 
     // Name resolution and ICMP echo. ResolveHost accepts a dotted address or a name;
     // false when it does not resolve.
+    // IPv4 addresses cross this interface in host byte order (10.0.0.1 is 0x0A000001), as
+    // QHostAddress::toIPv4Address gives them.
     virtual bool ResolveHost(const QString& host, uint32_t& address) = 0;
     // Returns the number of replies (0 or 1); on 0 the thread's last error holds the IP
     // status (11010 timed out, ...).
