@@ -340,4 +340,40 @@ TEST_F(RefreshTest, RefreshNeedsAnOpenConnection)
     EXPECT_TRUE(LogLines().contains(QStringLiteral("Error,Database connection closed, some database error occured.")));
 }
 
+TEST_F(RefreshTest, ServerThatRefusesTheUserIsReachedWithTheDomainsCredentialAndDisconnected)
+{
+    StartLab(WithMachine(
+        QStringLiteral("FS1"),
+        {{QStringLiteral("admits"), QJsonArray{QStringLiteral("CORP\\backup")}},
+         {QStringLiteral("credentials"),
+          QJsonArray{QJsonObject{{QStringLiteral("user"), QStringLiteral("CORP\\audit")},
+                                 {QStringLiteral("password"), QJsonValue::Null}}}}}));
+    data::Connection& c = connection->Connection();
+    // Two active credentials, the second of which the server accepts with the associated
+    // password; an inactive one first in priority that must never be tried.
+    c.ExecDirect(QStringLiteral("INSERT INTO MngdDomains (ID, DomainName) VALUES (1, 'CORP')"));
+    c.ExecDirect(QStringLiteral(
+        "INSERT INTO AlternateCredentials (ID, Description, isActive, UserName, UserPassword, LastUserModified) "
+        "VALUES (1, 'off', 0, 'CORP\\audit', char(2), '2026-01-01'), "
+        "(2, 'wrong', 1, 'CORP\\nobody', char(2), '2026-01-01'), "
+        "(3, 'audit', 1, 'CORP\\audit', char(2), '2026-01-01')"));
+    c.ExecDirect(QStringLiteral("INSERT INTO MngdDomain2Credentials (MngdDomainID, AlternateCredentialID, PriorityOrder) "
+                                "VALUES (1, 3, 2), (1, 1, 0), (1, 2, 1)"));
+    ShowWait();
+    dataDM->RefreshAll();
+
+    EXPECT_TRUE(ServerRows().contains(P("CORP", "FS1 online")));
+    ASSERT_EQ(dataDM->RefreshCredentials.size(), 0) << "the last domain scanned (BRANCH) has none";
+    EXPECT_EQ(lab->CallCount(QStringLiteral("FS1"), QStringLiteral("WNetAddConnection2")), 2);
+    EXPECT_TRUE(lab->Connections().isEmpty()) << "the connection ends with the server's scan";
+    EXPECT_FALSE(lab->Admits(QStringLiteral("FS1")));
+    // Servers that admit the user need no connection.
+    EXPECT_EQ(lab->CallCount(QStringLiteral("DC1"), QStringLiteral("WNetAddConnection2")), 0);
+
+    dataDM->LoadDomainCredentials(QStringLiteral("CORP"));
+    ASSERT_EQ(dataDM->RefreshCredentials.size(), 2);
+    EXPECT_EQ(dataDM->RefreshCredentials[0].userName, QStringLiteral("CORP\\nobody"));
+    EXPECT_EQ(dataDM->RefreshCredentials[1].userName, QStringLiteral("CORP\\audit"));
+}
+
 } // namespace
