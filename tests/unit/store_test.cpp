@@ -8,6 +8,7 @@
 #include "store/ConnectionFile.h"
 #include "store/Schema.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
