@@ -259,6 +259,10 @@ bool CheckLogWritable(const QString& logPath, QString& error)
         error = Fmt("Log file \"%s\" cannot be written: the folder \"%s\" does not exist", logPath, folder);
         return false;
     }
+    if (info.exists() && !info.isFile()) {
+        error = Fmt("Log file \"%s\" cannot be written: it is not a file", logPath);
+        return false;
+    }
     const QByteArray target = QFile::encodeName(info.exists() ? logPath : folder);
     if (::access(target.constData(), W_OK) != 0) {
         error = Fmt("Log file \"%s\" cannot be written: %s", logPath,

@@ -151,7 +151,8 @@ TEST_F(CliTest, AddServerAndDeleteByName)
     QString domain, dc, member;
     for (const QJsonValue& v : demo.value(QStringLiteral("machines")).toArray()) {
         const QJsonObject m = v.toObject();
-        const uint type = m.value(QStringLiteral("type")).toString().toUInt(nullptr, 16);
+        const QJsonValue t = m.value(QStringLiteral("type"));
+        const uint type = t.isDouble() ? uint(t.toDouble()) : t.toString().toUInt(nullptr, 16);
         if (dc.isEmpty() && (type & 0x8)) {
             dc = m.value(QStringLiteral("name")).toString();
             domain = m.value(QStringLiteral("domain")).toString();
