@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
+#include <QThread>
 #include <memory>
 
 namespace velmora::data {
@@ -37,13 +38,23 @@ public:
     virtual QString SqlType(const FieldDef& field) const = 0;
     // An expression that identifies a row of a table for the duration of a dataset's use.
     virtual QString RowIdExpression() const = 0;
+    // The value to bind for a field value or parameter (bool, int, QString, QDateTime).
+    virtual QVariant BindValue(const QVariant& value) const { return value; }
+    // An SQL expression that folds the case of `expression` for case-insensitive matching.
+    virtual QString CaseFold(const QString& expression) const
+    {
+        return QStringLiteral("lower(") + expression + QLatin1Char(')');
+    }
 };
 
-// Registered backends; nullptr for an unknown provider.
+// Registered backends; nullptr for an unknown provider (names match case-insensitively).
 Backend* FindBackend(const QString& providerName);
 QStringList BackendProviders();
+// Adds a backend (replacing one of the same provider name). Main thread, before use.
+void RegisterBackend(std::unique_ptr<Backend> backend);
 
 class TableDataset;
+class Statement;
 
 // Owns one QSqlDatabase connection. Datasets register themselves so that Close closes them
 // and Open reopens the ones that were open (Reconnect reloads every dataset).
@@ -71,16 +82,27 @@ public:
     // Runs a statement with no result (DDL, PRAGMA); raises Exception on failure.
     void ExecDirect(const QString& sql);
 
+    // The connection may be opened on a worker thread and then used on another one: the
+    // opening thread calls this before it lets go of the connection.
+    void HandOverToThread(QThread* thread);
+
 signals:
     void AfterConnect();
     void BeforeDisconnect();
 
 private:
+    friend class Statement;
+    void RegisterStatement(Statement* statement);
+    void UnregisterStatement(Statement* statement);
+    bool Fail(const QString& reason);
+
     QString m_connectionName;
+    QSqlDatabase m_db;
     ConnectionParams m_params;
     Backend* m_backend = nullptr;
     QString m_lastError;
     QList<TableDataset*> m_datasets;
+    QList<Statement*> m_statements;
 };
 
 } // namespace velmora::data

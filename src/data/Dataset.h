@@ -38,25 +38,38 @@ public:
     bool Active() const { return m_state != DatasetState::Inactive; }
     DatasetState State() const { return m_state; }
 
-    // Navigation in index order (keyset based).
+    // Navigation in index order (keyset based). A pending change is posted first (or
+    // dropped when nothing was changed). Next at the last row leaves it current and sets
+    // Eof; First on an empty table sets Eof and clears the fields.
     bool First();
     bool Next();
+    bool Last();
     bool Eof() const { return m_eof; }
     bool IsEmpty();
     int RecordCount();
 
     // Starts a new record: fields cleared, then OnNewRecord.
     void Append();
+    // Edit of an empty dataset starts a new record instead.
     void Edit();
     // BeforePost, then INSERT or UPDATE of the current row; the row stays current.
+    // A required field that is null or empty text refuses the post ("Field 'X' must have
+    // a value", X the display label) and the record stays in its state.
     void Post();
     void Cancel();
-    // BeforeDelete, then DELETE of the current row; the next row becomes current.
+    // BeforeDelete, then DELETE of the current row; the next row becomes current (the
+    // new last row when the last one was deleted). An exception from BeforeDelete
+    // abandons the delete.
     void Delete();
+    // True while a new or edited record holds changes that are not posted.
+    bool Modified() const;
 
     // Finds the first row in index order whose fields equal the values and makes it
     // current; false (current row unchanged) when none. Fixed-width fields compare
-    // without trailing blanks; a null value matches NULL.
+    // without trailing blanks; a null value matches NULL. Each value is first converted
+    // as if it were assigned to its field (so a text is cut to the field's width).
+    // `fields` may name columns of the table only. One SELECT; the table's indexes make it
+    // fast.
     bool Locate(const QStringList& fields, const QVariantList& values,
                 LocateOptions options = {});
     bool Locate(const QString& field, const QVariant& value, LocateOptions options = {})
@@ -88,6 +101,8 @@ private:
     friend class Connection;
     void ReopenAfterConnect();
     void CloseForDisconnect();
+    void DetachFromConnection();
+    void NotifyChanged();
 
     Connection& m_connection;
     TableDef m_table;
@@ -102,7 +117,8 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// A parameterised statement with the program's SQL text and :Name parameters.
+// A parameterised statement with the program's SQL text and :Name parameters. The text
+// is prepared once and reused until it changes; results are read forward only.
 class Statement
 {
 public:
@@ -117,7 +133,7 @@ public:
     void SetParamSize(const QString& name, int size);
     QStringList ParamNames() const { return m_paramNames; }
 
-    void Open();     // runs a query; positioned on the first row
+    void Open();     // runs a query (again when active); positioned on the first row
     void Close();
     bool Active() const { return m_active; }
     bool Eof() const { return m_eof; }
@@ -128,13 +144,22 @@ public:
     int ExecSQL(); // runs a statement without rows; returns the rows affected
 
 private:
-    void Prepare(QSqlQuery& query) const;
+    friend class Connection;
+    void Prepare();
+    void Bind();
+    void Release(); // the connection closes: prepared statements go
+    int ParamIndex(const QString& name) const;
+
     Connection& m_connection;
+    bool m_detached = false;
     QString m_sql;
+    QString m_positionalSql;
+    QList<int> m_paramSlots;
     QStringList m_paramNames;
     QHash<QString, QVariant> m_params;
     QHash<QString, int> m_paramSizes;
     std::unique_ptr<QSqlQuery> m_query;
+    QStringList m_columns;
     bool m_active = false;
     bool m_eof = true;
 };

@@ -2,11 +2,14 @@
 // Persistent field definitions: the column names, types and widths through which the
 // program reads and writes its tables.
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace velmora::data {
 
@@ -41,8 +44,22 @@ struct TableDef
 };
 
 // Cuts a text to at most `width` characters (code points), never splitting a surrogate
-// pair. Used when a value is assigned to a text field.
+// pair. Used when a value is assigned to a text field. A negative width leaves it whole.
 QString CutToWidth(const QString& text, int width);
+// Cuts like CutToWidth and then fills with blanks up to `width` characters.
+QString PadToWidth(const QString& text, int width);
+// Number of characters (code points) of a text.
+int CharacterCount(const QString& text);
+
+// The value of `value` in the field's own representation: QString for the text types
+// (cut to the width, FixedText padded, Guid as "{XXXXXXXX-...}" upper case), bool, int,
+// QDateTime; an empty text is null for the non-text types. Raises Exception for a value
+// that the type cannot hold (not a number, out of range, not a GUID, not a date).
+QVariant ConvertFieldValue(const FieldDef& field, const QVariant& value);
+// Like ConvertFieldValue for a value read from the database: never raises and never cuts
+// (a value that does not convert is kept as it came).
+QVariant ConvertStoredValue(const FieldDef& field, const QVariant& value);
+bool IsTextType(FieldType type);
 
 class Field;
 using GetTextHandler = std::function<QString(const Field& field, bool displayText)>;
@@ -60,7 +77,10 @@ public:
 
     QVariant Value() const { return m_value; }
     // Text is cut to the width (FixedText also padded); Bool/integers converted.
+    // Raises Exception for a value the type cannot hold; the field keeps its value then.
     void SetValue(const QVariant& value);
+    // Sets a value read from the database (see ConvertStoredValue).
+    void SetStoredValue(const QVariant& value) { m_value = ConvertStoredValue(m_def, value); }
     bool IsNull() const { return m_value.isNull(); }
     void Clear() { m_value = QVariant(); }
 
@@ -70,6 +90,8 @@ public:
     void SetAsInteger(int v) { SetValue(v); }
     bool AsBoolean() const;
     void SetAsBoolean(bool v) { SetValue(v); }
+    QDateTime AsDateTime() const;
+    void SetAsDateTime(const QDateTime& v) { SetValue(v); }
 
     // Get-text / set-text events: DisplayText and Text go through them when set.
     GetTextHandler OnGetText;
@@ -82,5 +104,9 @@ private:
     FieldDef m_def;
     QVariant m_value;
 };
+
+// Raises Exception "Field 'X' must have a value" (X the display label) for the first
+// required field (other than AutoInc) that is null or holds empty text.
+void CheckRequiredFields(const std::vector<std::unique_ptr<Field>>& fields);
 
 } // namespace velmora::data
