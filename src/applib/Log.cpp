@@ -291,7 +291,12 @@ QString TDfxLog::LockFilePath(const QString& logFileName)
         name = QStringLiteral("velmora-") + QString::fromLatin1(digest) +
                QStringLiteral(".lock");
     }
-    return QDir(QDir::tempPath()).filePath(name);
+    // An unusable TMPDIR reads as an empty temporary path; the lock must not land in
+    // whatever folder is current.
+    QString folder = QDir::tempPath();
+    if (folder.isEmpty())
+        folder = QStringLiteral("/tmp");
+    return QDir(folder).filePath(name);
 }
 
 void SetProgramLog(TDfxLog* log)
