@@ -986,7 +986,8 @@ LabModel ToModel(const QJsonDocument& document, const QString& fileName)
     return model;
 }
 
-// 1-based line and column (in characters) of a byte offset of UTF-8 text.
+// 1-based line and column (in characters) of the place where the JSON parser stopped: a
+// byte offset into UTF-8 text, at or just past the token it could not take.
 void LineAndColumn(const QByteArray& data, qsizetype offset, int& line, int& column)
 {
     offset = std::clamp<qsizetype>(offset, 0, data.size());
