@@ -439,12 +439,13 @@ TEST(LabFileDefaultsTest, AccountsRegistryAndCredentials)
     EXPECT_FALSE(a.credentials[1].password.isNull());
     EXPECT_TRUE(a.credentials[1].password.isEmpty());
 
-    const auto& key = a.registry.hives[QStringLiteral("HKLM")][QStringLiteral("SOFTWARE\\V")];
+    const auto hklm = a.registry.hives.value(QStringLiteral("HKLM"));
+    const auto key = hklm.value(QStringLiteral("SOFTWARE\\V"));
     EXPECT_EQ(key[QString()].text, QStringLiteral("default"));
     EXPECT_EQ(key[QStringLiteral("Path")].kind, RegValueKind::ExpandSz);
     EXPECT_EQ(key[QStringLiteral("Level")].dword, 16u);
     EXPECT_EQ(key[QStringLiteral("Blob")].binary, QByteArray::fromHex("00ff"));
-    EXPECT_TRUE(a.registry.hives[QStringLiteral("HKLM")].contains(QStringLiteral("SOFTWARE\\Empty")));
+    EXPECT_TRUE(hklm.contains(QStringLiteral("SOFTWARE\\Empty")));
     EXPECT_EQ(model->machines[1].registry.access, RegistryAccess::Unreachable);
 }
 
