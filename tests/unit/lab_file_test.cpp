@@ -11,7 +11,10 @@
 
 using namespace velmora::platform::lab;
 
-static void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+static void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -49,17 +52,18 @@ TEST_P(RefusedFileTest, NamesThePlaceAndTheReason)
     QString error;
     const auto model = Parse(GetParam().json, error);
     EXPECT_FALSE(model.has_value());
-    EXPECT_EQ(error, QStringLiteral("lab file \"case.json\": ") + QString::fromUtf8(GetParam().message));
+    EXPECT_EQ(error,
+              QStringLiteral("lab file \"case.json\": ") + QString::fromUtf8(GetParam().message));
 }
 
 const RefusedCase kRefused[] = {
     // Unknown fields, at every depth.
     {"UnknownTopLevelField", Lab(R"("machine": [])"), "$.machine: unknown field"},
-    {"UnknownMachineField",
-     Lab(R"("domains": [ { "name": "D" } ],
+    {"UnknownMachineField", Lab(R"("domains": [ { "name": "D" } ],
             "machines": [ { "name": "A", "domain": "D" }, { "name": "B", "domain": "D", "typo": 1 } ])"),
      "$.machines[1].typo: unknown field"},
-    {"UnknownLocalField", Lab(R"("local": { "computername": "X" })"), "$.local.computername: unknown field"},
+    {"UnknownLocalField", Lab(R"("local": { "computername": "X" })"),
+     "$.local.computername: unknown field"},
     {"UnknownProviderField", Lab(R"("providers": [ { "name": "P", "type": 1, "domain": [] } ])"),
      "$.providers[0].domain: unknown field"},
     {"UnknownAccountField",
@@ -134,7 +138,8 @@ const RefusedCase kRefused[] = {
     {"RawSidOddHex",
      Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A", "domain": "D",
             "shares": [ { "name": "S", "sd": { "dacl": [ { "type": 0, "raw_sid": "0105000", "mask": 1 } ] } } ] } ])"),
-     "$.machines[0].shares[0].sd.dacl[0].raw_sid: expected hex bytes (an even number of hex digits)"},
+     "$.machines[0].shares[0].sd.dacl[0].raw_sid: expected hex bytes (an even number of hex "
+     "digits)"},
     {"AceWithSidAndRawSid",
      Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A", "domain": "D",
             "shares": [ { "name": "S", "sd": { "dacl": [ { "type": 0, "sid": "S-1-1-0", "raw_sid": "01", "mask": 1 } ] } } ] } ])"),
@@ -142,7 +147,8 @@ const RefusedCase kRefused[] = {
     {"AceTypeUnknownName",
      Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A", "domain": "D",
             "shares": [ { "name": "S", "sd": { "dacl": [ { "type": "permit", "sid": "S-1-1-0", "mask": 1 } ] } } ] } ])"),
-     "$.machines[0].shares[0].sd.dacl[0].type: expected \"allow\", \"deny\", \"audit\" or a number"},
+     "$.machines[0].shares[0].sd.dacl[0].type: expected \"allow\", \"deny\", \"audit\" or a "
+     "number"},
     {"AceFlagUnknown",
      Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A", "domain": "D",
             "shares": [ { "name": "S", "sd": { "dacl": [ { "type": "deny", "sid": "S-1-1-0", "mask": 1, "flags": ["inherited", "sticky"] } ] } } ] } ])"),
@@ -192,12 +198,12 @@ const RefusedCase kRefused[] = {
      "$.domains[0].enum_error_after.code: required field missing"},
     {"AccountKindUnknown",
      Lab(R"("domains": [ { "name": "D", "sid": "S-1-5-21-1", "accounts": [ { "name": "u", "rid": 1000, "kind": "person" } ] } ])"),
-     "$.domains[0].accounts[0].kind: expected \"user\", \"group\", \"alias\", \"wellknown\" or \"trust\""},
+     "$.domains[0].accounts[0].kind: expected \"user\", \"group\", \"alias\", \"wellknown\" or "
+     "\"trust\""},
     {"AccountWithoutRidOrSid",
      Lab(R"("domains": [ { "name": "D", "sid": "S-1-5-21-1", "accounts": [ { "name": "u", "kind": "user" } ] } ])"),
      "$.domains[0].accounts[0]: an account gives either rid or sid"},
-    {"AliasWithGroups",
-     Lab(R"("domains": [ { "name": "D", "sid": "S-1-5-21-1", "accounts": [
+    {"AliasWithGroups", Lab(R"("domains": [ { "name": "D", "sid": "S-1-5-21-1", "accounts": [
             { "name": "G", "rid": 1001, "kind": "group" },
             { "name": "A", "rid": 1002, "kind": "alias", "groups": ["G"] } ] } ])"),
      "$.domains[0].accounts[1].groups: only users and groups have groups"},
@@ -224,12 +230,10 @@ const RefusedCase kRefused[] = {
     {"ServerNotAMachine",
      Lab(R"("domains": [ { "name": "CORP", "servers": ["DC1", "\\\\FS9"] } ], "machines": [ { "name": "DC1", "domain": "CORP" } ])"),
      "$.domains[0].servers[1]: no machine \"FS9\" in machines"},
-    {"GroupNotInDomain",
-     Lab(R"("domains": [ { "name": "CORP", "sid": "S-1-5-21-1", "accounts": [
+    {"GroupNotInDomain", Lab(R"("domains": [ { "name": "CORP", "sid": "S-1-5-21-1", "accounts": [
             { "name": "bob", "rid": 1000, "kind": "user", "groups": ["Domain Admins"] } ] } ])"),
      "$.domains[0].accounts[0].groups[0]: no account \"Domain Admins\" in domain \"CORP\""},
-    {"GroupIsAUser",
-     Lab(R"("domains": [ { "name": "CORP", "sid": "S-1-5-21-1", "accounts": [
+    {"GroupIsAUser", Lab(R"("domains": [ { "name": "CORP", "sid": "S-1-5-21-1", "accounts": [
             { "name": "bob", "rid": 1000, "kind": "user", "groups": ["alice"] },
             { "name": "alice", "rid": 1001, "kind": "user" } ] } ])"),
      "$.domains[0].accounts[0].groups[0]: \"alice\" is not a group (kind \"group\")"},
@@ -274,7 +278,8 @@ TEST_P(SyntaxErrorTest, GivesLineAndColumn)
 // The place is where the parser stopped: at or just past the token it could not take.
 const SyntaxCase kSyntax[] = {
     {"MissingCommaOnThirdLine", "{\n  \"format\": \"velmora-lab/1\"\n  \"machines\": []\n}", 3, 4},
-    {"UnterminatedList", "{\n  \"format\": \"velmora-lab/1\",\n  \"domains\": [ { \"name\": \"D\" }\n}", 4, 2},
+    {"UnterminatedList",
+     "{\n  \"format\": \"velmora-lab/1\",\n  \"domains\": [ { \"name\": \"D\" }\n}", 4, 2},
     // Columns count characters, not bytes: "é" and "ü" are two bytes each in UTF-8.
     {"ColumnAfterNonAscii", "{ \"format\": \"velmora-lab/1\",\n  \"é\": \"ü\" x }", 2, 13},
     {"NonAsciiCharacterItself", "{ \"format\": é }", 1, 13},
@@ -290,7 +295,8 @@ TEST(LabFileTest, MissingFileIsNamed)
     const QString path = dir.filePath(QStringLiteral("absent.json"));
     QString error;
     EXPECT_FALSE(LabFile::Read(path, error).has_value());
-    EXPECT_TRUE(error.startsWith(QStringLiteral("lab file \"") + path + QStringLiteral("\": cannot be opened: ")))
+    EXPECT_TRUE(error.startsWith(QStringLiteral("lab file \"") + path +
+                                 QStringLiteral("\": cannot be opened: ")))
         << error.toStdString();
 }
 
@@ -372,7 +378,8 @@ TEST(LabFileDefaultsTest, AddressesAreUniqueAndMayBeAbsent)
 TEST(LabFileDefaultsTest, SharesFoldersAndDescriptors)
 {
     QString error;
-    const auto model = Parse(Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A", "domain": "D",
+    const auto model =
+        Parse(Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A", "domain": "D",
         "shares": [ { "name": "Plain" },
                     { "name": "Data", "type": "0x80000000",
                       "sd": { "owner": "S-1-5-32-544", "dacl": null },
@@ -382,7 +389,7 @@ TEST(LabFileDefaultsTest, SharesFoldersAndDescriptors)
                                              { "name": "Ace", "sd": { "dacl": [
                                                { "type": 17, "raw_sid": "0101", "mask": "0x001F01FF",
                                                  "flags": ["object_inherit", "inherited"] } ] } } ] } } ] } ])"),
-                             error);
+              error);
     ASSERT_TRUE(model.has_value()) << error.toStdString();
     const Machine& machine = model->machines[0];
     const Share& plain = machine.shares[0];

@@ -9,14 +9,17 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <gtest/gtest.h>
 #include <cctype>
+#include <gtest/gtest.h>
 #include <ostream>
 
 using namespace velmora::platform;
 using namespace velmora::platform::lab;
 
-static void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+static void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -72,9 +75,8 @@ Listing ReadAll(Network& network, const NetResource* container, uint32_t count =
 {
     Listing listing;
     EnumHandle handle = 0;
-    listing.openStatus =
-        network.WNetOpenEnum(kResourceGlobalNet, kResourceTypeAny, kResourceUsageContainer,
-                             container, handle);
+    listing.openStatus = network.WNetOpenEnum(kResourceGlobalNet, kResourceTypeAny,
+                                              kResourceUsageContainer, container, handle);
     if (listing.openStatus != kNoError) {
         EXPECT_EQ(handle, 0u);
         return listing;
@@ -112,7 +114,7 @@ QStringList RemoteNames(const std::vector<NetResource>& entries)
 
 class LabNetworkTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         network = OpenLab(DataFile("lab_small.json"));
@@ -210,10 +212,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OpenFailure{"ProviderOpenError", ProviderContainer(QStringLiteral("Web Client Network")),
                     kResourceGlobalNet, kErrorNoNetwork},
-        OpenFailure{"DomainOpenError", DomainContainer(QStringLiteral("BROKEN")), kResourceGlobalNet,
-                    kErrorNetworkBusy},
-        OpenFailure{"UnknownProvider", ProviderContainer(QStringLiteral("Banyan")), kResourceGlobalNet,
-                    kErrorBadProvider},
+        OpenFailure{"DomainOpenError", DomainContainer(QStringLiteral("BROKEN")),
+                    kResourceGlobalNet, kErrorNetworkBusy},
+        OpenFailure{"UnknownProvider", ProviderContainer(QStringLiteral("Banyan")),
+                    kResourceGlobalNet, kErrorBadProvider},
         OpenFailure{"DomainOfUnknownProvider",
                     DomainContainer(QStringLiteral("LAB"), QStringLiteral("Banyan")),
                     kResourceGlobalNet, kErrorBadProvider},
@@ -258,8 +260,9 @@ TEST_F(LabNetworkTest, EnumerationFailsAfterTheGivenNumberOfEntries)
 
     // The failure stays: asking again does not resume the list.
     EnumHandle handle = 0;
-    ASSERT_EQ(network->WNetOpenEnum(kResourceGlobalNet, 0, kResourceUsageContainer, &partial, handle),
-              kNoError);
+    ASSERT_EQ(
+        network->WNetOpenEnum(kResourceGlobalNet, 0, kResourceUsageContainer, &partial, handle),
+        kNoError);
     for (const uint32_t expected : {kNoError, kErrorNetworkBusy, kErrorNetworkBusy}) {
         uint32_t count = 1000;
         std::vector<NetResource> entries;
@@ -272,8 +275,9 @@ TEST_F(LabNetworkTest, EnumerationFailsAfterTheGivenNumberOfEntries)
 TEST_F(LabNetworkTest, HandlesThatAreNotOpenAnswerInvalidHandle)
 {
     EnumHandle handle = 0;
-    ASSERT_EQ(network->WNetOpenEnum(kResourceGlobalNet, 0, kResourceUsageContainer, nullptr, handle),
-              kNoError);
+    ASSERT_EQ(
+        network->WNetOpenEnum(kResourceGlobalNet, 0, kResourceUsageContainer, nullptr, handle),
+        kNoError);
     EXPECT_EQ(network->OpenEnumerations(), 1);
     EXPECT_EQ(network->WNetCloseEnum(handle), kNoError);
     EXPECT_EQ(network->OpenEnumerations(), 0);
@@ -294,8 +298,9 @@ TEST_F(LabNetworkTest, AnEntryThatDoesNotFitAnEmptyBufferIsKeptForTheNextCall)
 {
     const NetResource domain = DomainContainer(QStringLiteral("LAB"));
     EnumHandle handle = 0;
-    ASSERT_EQ(network->WNetOpenEnum(kResourceGlobalNet, 0, kResourceUsageContainer, &domain, handle),
-              kNoError);
+    ASSERT_EQ(
+        network->WNetOpenEnum(kResourceGlobalNet, 0, kResourceUsageContainer, &domain, handle),
+        kNoError);
     uint32_t count = 1000;
     std::vector<NetResource> entries;
     // "\\DC1" (5 + NUL), the provider (25 + NUL), the comment (10 + NUL) and the record.
@@ -312,9 +317,10 @@ TEST_F(LabNetworkTest, AnEntryThatDoesNotFitAnEmptyBufferIsKeptForTheNextCall)
 }
 
 // A domain of 2500 servers, read with different counts and buffer sizes.
-class LargeDomainTest : public ::testing::TestWithParam<std::tuple<uint32_t, uint32_t, uint32_t, size_t>>
+class LargeDomainTest
+    : public ::testing::TestWithParam<std::tuple<uint32_t, uint32_t, uint32_t, size_t>>
 {
-protected:
+  protected:
     static void SetUpTestSuite()
     {
         QJsonArray servers;
@@ -328,9 +334,10 @@ protected:
         const QJsonObject root{
             {QStringLiteral("format"), QStringLiteral("velmora-lab/1")},
             {QStringLiteral("providers"),
-             QJsonArray{QJsonObject{{QStringLiteral("name"), kWindowsNetwork},
-                                    {QStringLiteral("type"), 0x20000},
-                                    {QStringLiteral("domains"), QJsonArray{QStringLiteral("BIG")}}}}},
+             QJsonArray{
+                 QJsonObject{{QStringLiteral("name"), kWindowsNetwork},
+                             {QStringLiteral("type"), 0x20000},
+                             {QStringLiteral("domains"), QJsonArray{QStringLiteral("BIG")}}}}},
             {QStringLiteral("domains"),
              QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("BIG")},
                                     {QStringLiteral("servers"), servers}}}},
@@ -385,7 +392,8 @@ struct ProviderNameCase
     uint32_t bufferSizeAfter;
 };
 
-class ProviderNameTest : public LabNetworkTest, public ::testing::WithParamInterface<ProviderNameCase>
+class ProviderNameTest : public LabNetworkTest,
+                         public ::testing::WithParamInterface<ProviderNameCase>
 {
 };
 
@@ -408,7 +416,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProviderNameTest,
                                            ProviderNameCase{0x00030000u, 260, kNoError, 260},
                                            ProviderNameCase{0x00020000u, 26, kNoError, 26},
                                            ProviderNameCase{0x00020000u, 25, kErrorMoreData, 26},
-                                           ProviderNameCase{0x00050000u, 260, kErrorNoNetwork, 260}));
+                                           ProviderNameCase{0x00050000u, 260, kErrorNoNetwork,
+                                                            260}));
 
 // --- network management library ---------------------------------------------------------
 
@@ -526,7 +535,8 @@ struct RegistryCase
     uint32_t status;
 };
 
-class RegistryConnectTest : public LabNetworkTest, public ::testing::WithParamInterface<RegistryCase>
+class RegistryConnectTest : public LabNetworkTest,
+                            public ::testing::WithParamInterface<RegistryCase>
 {
 };
 
@@ -551,17 +561,16 @@ TEST_P(RegistryConnectTest, AnswersAsTheMachineIsSet)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RegistryConnectTest,
-    ::testing::Values(RegistryCase{"FS1", kNoError},           // admits anyone
+    ::testing::Values(RegistryCase{"FS1", kNoError}, // admits anyone
                       RegistryCase{"\\\\FS1", kNoError},
-                      RegistryCase{"FS2", kNoError},           // admits the user, other case
-                      RegistryCase{"HR", kErrorAccessDenied},  // admits others only
+                      RegistryCase{"FS2", kNoError},          // admits the user, other case
+                      RegistryCase{"HR", kErrorAccessDenied}, // admits others only
                       RegistryCase{"LOCKED", kErrorAccessDenied},
                       RegistryCase{"GONE", kErrorBadNetPath},
                       RegistryCase{"OFF", kRpcServerUnavailable},
                       RegistryCase{"NOSUCH", kErrorBadNetPath},
-                      RegistryCase{"", kNoError},              // the local computer
-                      RegistryCase{"adminpc", kNoError},
-                      RegistryCase{"\\\\ADMINPC", kNoError}),
+                      RegistryCase{"", kNoError}, // the local computer
+                      RegistryCase{"adminpc", kNoError}, RegistryCase{"\\\\ADMINPC", kNoError}),
     [](const auto& info) {
         std::string name = info.param.machine;
         for (char& ch : name)
@@ -593,18 +602,21 @@ TEST_F(LabNetworkTest, ACredentialConnectionLetsTheUserInUntilItIsCancelled)
     EXPECT_FALSE(network->Admits(QStringLiteral("HR")));
 
     EXPECT_EQ(network->WNetAddConnection2(ServerResource(QStringLiteral("\\\\HR")),
-                                          QStringLiteral("s3cret"), QStringLiteral("LAB\\svc_audit"), 0),
+                                          QStringLiteral("s3cret"),
+                                          QStringLiteral("LAB\\svc_audit"), 0),
               kNoError);
     EXPECT_EQ(network->Connections(), QStringList{QStringLiteral("\\\\HR")});
     EXPECT_TRUE(network->Admits(QStringLiteral("HR")));
-    EXPECT_EQ(network->RegConnectRegistry(QStringLiteral("\\\\HR"), kHKeyLocalMachine, key), kNoError);
+    EXPECT_EQ(network->RegConnectRegistry(QStringLiteral("\\\\HR"), kHKeyLocalMachine, key),
+              kNoError);
     EXPECT_EQ(network->RegCloseKey(key), kNoError);
 
     EXPECT_EQ(network->WNetCancelConnection2(QStringLiteral("\\\\hr"), 0, true), kNoError);
     EXPECT_TRUE(network->Connections().isEmpty());
     EXPECT_EQ(network->RegConnectRegistry(QStringLiteral("\\\\HR"), kHKeyLocalMachine, key),
               kErrorAccessDenied);
-    EXPECT_EQ(network->WNetCancelConnection2(QStringLiteral("\\\\HR"), 0, true), kErrorNotConnected);
+    EXPECT_EQ(network->WNetCancelConnection2(QStringLiteral("\\\\HR"), 0, true),
+              kErrorNotConnected);
     EXPECT_EQ(GetOsLastError(), kErrorNotConnected);
 
     EXPECT_EQ(network->CallCount(QStringLiteral("HR"), QStringLiteral("RegConnectRegistry")), 3);
@@ -615,14 +627,20 @@ TEST_F(LabNetworkTest, ACredentialConnectionLetsTheUserInUntilItIsCancelled)
 TEST_F(LabNetworkTest, ARefusedRegistryStaysRefusedWithACredentialConnection)
 {
     ASSERT_EQ(network->WNetAddConnection2(ServerResource(QStringLiteral("\\\\LOCKED")),
-                                          QStringLiteral("s3cret"), QStringLiteral("LAB\\svc_audit"), 0),
+                                          QStringLiteral("s3cret"),
+                                          QStringLiteral("LAB\\svc_audit"), 0),
               kNoError);
     RegKey key = 0;
     EXPECT_EQ(network->RegConnectRegistry(QStringLiteral("LOCKED"), kHKeyLocalMachine, key),
               kErrorAccessDenied);
 }
 
-enum class Pw { None, Blank, Text };
+enum class Pw
+{
+    None,
+    Blank,
+    Text
+};
 
 struct CredentialCase
 {
@@ -644,8 +662,9 @@ TEST_P(CredentialTest, AcceptsOnlyTheMachinesCredentials)
                              : c.password == Pw::Blank ? QStringLiteral("")
                                                        : QString::fromLatin1(c.text);
     const QString user = c.user ? QString::fromLatin1(c.user) : QString();
-    EXPECT_EQ(network->WNetAddConnection2(ServerResource(QStringLiteral("\\\\HR")), password, user, 0),
-              c.status);
+    EXPECT_EQ(
+        network->WNetAddConnection2(ServerResource(QStringLiteral("\\\\HR")), password, user, 0),
+        c.status);
     EXPECT_EQ(network->Admits(QStringLiteral("HR")), c.status == kNoError);
     if (c.status != kNoError) {
         EXPECT_EQ(GetOsLastError(), c.status);
@@ -658,7 +677,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CredentialCase{"Password", "LAB\\svc_audit", Pw::Text, "s3cret", kNoError},
         CredentialCase{"UserInOtherCase", "lab\\SVC_AUDIT", Pw::Text, "s3cret", kNoError},
-        CredentialCase{"PasswordInOtherCase", "LAB\\svc_audit", Pw::Text, "S3CRET", kErrorLogonFailure},
+        CredentialCase{"PasswordInOtherCase", "LAB\\svc_audit", Pw::Text, "S3CRET",
+                       kErrorLogonFailure},
         CredentialCase{"PasswordMissing", "LAB\\svc_audit", Pw::None, "", kErrorLogonFailure},
         CredentialCase{"AssociatedPassword", "LAB\\svc_assoc", Pw::None, "", kNoError},
         CredentialCase{"AssociatedGivenBlank", "LAB\\svc_assoc", Pw::Blank, "", kErrorLogonFailure},
@@ -676,7 +696,8 @@ struct ConnectionCase
     uint32_t status;
 };
 
-class ConnectionTargetTest : public LabNetworkTest, public ::testing::WithParamInterface<ConnectionCase>
+class ConnectionTargetTest : public LabNetworkTest,
+                             public ::testing::WithParamInterface<ConnectionCase>
 {
 };
 
@@ -684,7 +705,8 @@ TEST_P(ConnectionTargetTest, AnswersForTheTarget)
 {
     const ConnectionCase& c = GetParam();
     const QString remoteName = QString::fromLatin1(c.remoteName);
-    EXPECT_EQ(network->WNetAddConnection2(ServerResource(remoteName), QString(), QString(), 0), c.status);
+    EXPECT_EQ(network->WNetAddConnection2(ServerResource(remoteName), QString(), QString(), 0),
+              c.status);
     if (c.status == kNoError) {
         EXPECT_EQ(network->Connections(), QStringList{remoteName});
         EXPECT_EQ(network->WNetCancelConnection2(remoteName, 0, false), kNoError);
@@ -706,14 +728,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConnectionTargetTest,
 TEST_F(LabNetworkTest, ASecondAccountOnTheSameServerConflicts)
 {
     const NetResource hr = ServerResource(QStringLiteral("\\\\HR"));
-    ASSERT_EQ(network->WNetAddConnection2(hr, QStringLiteral("s3cret"), QStringLiteral("LAB\\svc_audit"), 0),
+    ASSERT_EQ(network->WNetAddConnection2(hr, QStringLiteral("s3cret"),
+                                          QStringLiteral("LAB\\svc_audit"), 0),
               kNoError);
-    EXPECT_EQ(network->WNetAddConnection2(hr, QStringLiteral(""), QStringLiteral("LAB\\svc_blank"), 0),
-              kErrorSessionCredentialConflict);
+    EXPECT_EQ(
+        network->WNetAddConnection2(hr, QStringLiteral(""), QStringLiteral("LAB\\svc_blank"), 0),
+        kErrorSessionCredentialConflict);
     EXPECT_EQ(network->Connections().size(), 1);
     ASSERT_EQ(network->WNetCancelConnection2(QStringLiteral("\\\\HR"), 0, true), kNoError);
-    EXPECT_EQ(network->WNetAddConnection2(hr, QStringLiteral(""), QStringLiteral("LAB\\svc_blank"), 0),
-              kNoError);
+    EXPECT_EQ(
+        network->WNetAddConnection2(hr, QStringLiteral(""), QStringLiteral("LAB\\svc_blank"), 0),
+        kNoError);
 }
 
 // --- name resolution and ping -------------------------------------------------------------
@@ -755,20 +780,19 @@ TEST_P(PingTest, ResolvesAndAnswersAsTheMachineIsSet)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PingTest,
-    ::testing::Values(PingCase{"FS1", 1500, true, kNoError, 1},
-                      PingCase{"\\\\fs1", 1500, true, kNoError, 1},
-                      PingCase{"SLOW", 1500, true, kNoError, 250},
-                      PingCase{"SLOW", 250, true, kNoError, 250},
-                      PingCase{"SLOW", 249, true, kIpRequestTimedOut, 0},
-                      PingCase{"192.168.7.9", 1500, true, kNoError, 250},
-                      PingCase{"DOWN", 1500, true, 11003, 0},
-                      PingCase{"QUIET", 1500, true, kIpRequestTimedOut, 0},
-                      PingCase{"10.99.0.1", 1500, true, kIpRequestTimedOut, 0},
-                      PingCase{"ADMINPC", 1500, true, kNoError, 0},
-                      PingCase{"DARK", 1500, false, 0, 0},
-                      PingCase{"NOSUCH", 1500, false, 0, 0}));
+INSTANTIATE_TEST_SUITE_P(Cases, PingTest,
+                         ::testing::Values(PingCase{"FS1", 1500, true, kNoError, 1},
+                                           PingCase{"\\\\fs1", 1500, true, kNoError, 1},
+                                           PingCase{"SLOW", 1500, true, kNoError, 250},
+                                           PingCase{"SLOW", 250, true, kNoError, 250},
+                                           PingCase{"SLOW", 249, true, kIpRequestTimedOut, 0},
+                                           PingCase{"192.168.7.9", 1500, true, kNoError, 250},
+                                           PingCase{"DOWN", 1500, true, 11003, 0},
+                                           PingCase{"QUIET", 1500, true, kIpRequestTimedOut, 0},
+                                           PingCase{"10.99.0.1", 1500, true, kIpRequestTimedOut, 0},
+                                           PingCase{"ADMINPC", 1500, true, kNoError, 0},
+                                           PingCase{"DARK", 1500, false, 0, 0},
+                                           PingCase{"NOSUCH", 1500, false, 0, 0}));
 
 TEST_F(LabNetworkTest, ResolvesToTheMachinesAddressAndCountsPingsPerMachine)
 {
@@ -810,7 +834,8 @@ TEST(CreateNetworkTest, RefusalsSayWhy)
         {QStringLiteral("lab:/nonexistent/net.json"),
          QStringLiteral("lab file \"/nonexistent/net.json\": cannot be opened: ")},
         {QStringLiteral("lab:"), QStringLiteral("the lab network needs a file: \"lab:FILE\"")},
-        {QStringLiteral("smb"), QStringLiteral("the smb network backend is not available in this build")},
+        {QStringLiteral("smb"),
+         QStringLiteral("the smb network backend is not available in this build")},
         {QStringLiteral("wire"),
          QStringLiteral("unknown network backend \"wire\" (expected \"lab:FILE\" or \"smb\")")},
     };
@@ -871,8 +896,9 @@ TEST(DemoNetworkTest, LoadsAndClassifiesAsIntended)
             name.remove(QLatin1Char('*'));
             uint32_t address = 0;
             EchoReply reply;
-            const bool answers = network->ResolveHost(name, address) &&
-                                 network->IcmpSendEcho(address, QByteArray(32, 'X'), 1500, reply) == 1;
+            const bool answers =
+                network->ResolveHost(name, address) &&
+                network->IcmpSendEcho(address, QByteArray(32, 'X'), 1500, reply) == 1;
             EXPECT_EQ(answers, name != QStringLiteral("CORP-FS3")) << name.toStdString();
             RegKey key = 0;
             const uint32_t status = network->RegConnectRegistry(name, kHKeyLocalMachine, key);
@@ -881,7 +907,8 @@ TEST(DemoNetworkTest, LoadsAndClassifiesAsIntended)
             network->RegCloseKey(key);
         }
     }
-    const Credential& credential = network->Model().FindMachine(QStringLiteral("CORP-HR1"))->credentials.at(0);
+    const Credential& credential =
+        network->Model().FindMachine(QStringLiteral("CORP-HR1"))->credentials.at(0);
     EXPECT_EQ(network->WNetAddConnection2(ServerResource(QStringLiteral("\\\\CORP-HR1")),
                                           credential.password, credential.user, 0),
               kNoError);

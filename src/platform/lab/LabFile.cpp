@@ -17,7 +17,10 @@ namespace velmora::platform::lab {
 
 namespace {
 
-QString Key(const QString& name) { return name.toCaseFolded(); }
+QString Key(const QString& name)
+{
+    return name.toCaseFolded();
+}
 
 // A refusal while reading: where (a JSON path) and why. It never leaves this file: the
 // reader turns it into the one message of the file.
@@ -59,13 +62,16 @@ QString Element(const QString& path, qsizetype index)
     return path + QLatin1Char('[') + QString::number(index) + QLatin1Char(']');
 }
 
-QString Quoted(const QString& text) { return QLatin1Char('"') + text + QLatin1Char('"'); }
+QString Quoted(const QString& text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
 
 // A JSON object with its path, read field by field. The constructor refuses a value that
 // is not an object and any field outside `allowed`.
 class Object
 {
-public:
+  public:
     Object(const QJsonValue& value, const QString& path,
            std::initializer_list<const char16_t*> allowed)
         : m_path(path)
@@ -97,7 +103,7 @@ public:
         return Value(name);
     }
 
-private:
+  private:
     QString m_path;
     QJsonObject m_object;
 };
@@ -130,7 +136,8 @@ bool ToBool(const QJsonValue& value, const QString& path)
 // A 32-bit unsigned number: a JSON number, or "0x..." text.
 uint32_t ToNumber(const QJsonValue& value, const QString& path)
 {
-    const QString expected = QStringLiteral("expected a number from 0 to 4294967295 or \"0x...\" text");
+    const QString expected =
+        QStringLiteral("expected a number from 0 to 4294967295 or \"0x...\" text");
     if (value.isDouble()) {
         const double d = value.toDouble();
         if (d < 0 || d > double(std::numeric_limits<uint32_t>::max()) || std::floor(d) != d)
@@ -233,8 +240,8 @@ void ReadOpenError(const Object& object, std::optional<uint32_t>& openError,
         if (openError != 1208u)
             Fail(object.PathOf(u"extended_error"),
                  QStringLiteral("an extended error goes only with open_error 1208"));
-        extendedError = ToExtendedError(object.Value(u"extended_error"),
-                                        object.PathOf(u"extended_error"));
+        extendedError =
+            ToExtendedError(object.Value(u"extended_error"), object.PathOf(u"extended_error"));
     }
 }
 
@@ -367,9 +374,8 @@ uint32_t ToAttributes(const QJsonValue& value, const QString& path)
 
 Folder ToFolder(const QJsonValue& value, const QString& path, bool isRoot)
 {
-    const Object object(value, path,
-                        {u"name", u"attributes", u"sd", u"list_error", u"folders", u"files",
-                         u"link"});
+    const Object object(
+        value, path, {u"name", u"attributes", u"sd", u"list_error", u"folders", u"files", u"link"});
     Folder folder;
     if (isRoot) {
         if (object.Has(u"name"))
@@ -417,7 +423,8 @@ Folder ToFolder(const QJsonValue& value, const QString& path, bool isRoot)
         if (isRoot)
             Fail(linkPath, QStringLiteral("a root folder cannot be a junction"));
         folder.link = ToText(object.Value(u"link"), linkPath);
-        if (!folder.link.startsWith(QLatin1Char('\\')) || folder.link.contains(QStringLiteral("\\\\")))
+        if (!folder.link.startsWith(QLatin1Char('\\')) ||
+            folder.link.contains(QStringLiteral("\\\\")))
             Fail(linkPath, QStringLiteral("expected a path in the same tree, \"\\\\A\\\\B\""));
         if (!folder.folders.empty() || !folder.files.isEmpty())
             Fail(linkPath, QStringLiteral("a junction lists its target; it has no folders or "
@@ -645,8 +652,8 @@ AccountKind ToAccountKind(const QJsonValue& value, const QString& path, bool all
         fails = true;
         return AccountKind::User;
     }
-    Fail(path, QStringLiteral("expected ") + (allowFails ? QStringLiteral("\"fails\", ")
-                                                         : QString()) +
+    Fail(path, QStringLiteral("expected ") +
+                   (allowFails ? QStringLiteral("\"fails\", ") : QString()) +
                    QStringLiteral("\"user\", \"group\", \"alias\", \"wellknown\" or \"trust\""));
 }
 
@@ -762,8 +769,8 @@ Credential ToCredential(const QJsonValue& value, const QString& path)
     if (password.isNull())
         credential.password = QString();
     else if (password.isString())
-        credential.password = password.toString().isNull() ? QStringLiteral("")
-                                                           : password.toString();
+        credential.password =
+            password.toString().isNull() ? QStringLiteral("") : password.toString();
     else
         Fail(object.PathOf(u"password"), QStringLiteral("expected text or null"));
     return credential;
@@ -773,9 +780,9 @@ Machine ToMachine(const QJsonValue& value, const QString& path)
 {
     const Object object(value, path,
                         {u"name", u"domain", u"comment", u"type", u"type_error", u"address",
-                         u"ping", u"admits", u"credentials", u"connect_error",
-                         u"share_enum_error", u"user_enum_error_after", u"shares",
-                         u"registry", u"services", u"drives", u"primary_domain"});
+                         u"ping", u"admits", u"credentials", u"connect_error", u"share_enum_error",
+                         u"user_enum_error_after", u"shares", u"registry", u"services", u"drives",
+                         u"primary_domain"});
     Machine machine;
     machine.name = ToName(object.Required(u"name"), object.PathOf(u"name"));
     machine.domain = ToName(object.Required(u"domain"), object.PathOf(u"domain"));
@@ -830,9 +837,9 @@ Machine ToMachine(const QJsonValue& value, const QString& path)
     machine.connectError = OptionalNumber(object, u"connect_error");
     machine.shareEnumError = OptionalNumber(object, u"share_enum_error");
     if (object.Has(u"user_enum_error_after"))
-        machine.userEnumErrorAfter = ToErrorAfter(object.Value(u"user_enum_error_after"),
-                                                  object.PathOf(u"user_enum_error_after"),
-                                                  u"status");
+        machine.userEnumErrorAfter =
+            ToErrorAfter(object.Value(u"user_enum_error_after"),
+                         object.PathOf(u"user_enum_error_after"), u"status");
     if (object.Has(u"shares")) {
         const QString sharesPath = object.PathOf(u"shares");
         const QJsonArray list = ToList(object.Value(u"shares"), sharesPath);
@@ -843,7 +850,8 @@ Machine ToMachine(const QJsonValue& value, const QString& path)
             Share result;
             result.name = ToName(share.Required(u"name"), share.PathOf(u"name"));
             if (names.contains(Key(result.name)))
-                Fail(share.PathOf(u"name"), Quoted(result.name) + QStringLiteral(" is listed twice"));
+                Fail(share.PathOf(u"name"),
+                     Quoted(result.name) + QStringLiteral(" is listed twice"));
             names.insert(Key(result.name));
             if (share.Has(u"type"))
                 result.type = ToNumber(share.Value(u"type"), share.PathOf(u"type"));
@@ -890,7 +898,8 @@ Machine ToMachine(const QJsonValue& value, const QString& path)
 
 // Machines without an address of their own get 10.0.0.n, n counting from 1 in file order,
 // skipping addresses that other machines were given and octets 0 and 255.
-void AssignDefaultAddresses(std::vector<Machine>& machines, const std::vector<bool>& explicitAddress)
+void AssignDefaultAddresses(std::vector<Machine>& machines,
+                            const std::vector<bool>& explicitAddress)
 {
     QSet<uint32_t> used;
     for (size_t i = 0; i < machines.size(); ++i) {
@@ -914,12 +923,10 @@ LabModel ToModel(const QJsonDocument& document, const QString& fileName)
     if (!document.isObject())
         Fail(root, QStringLiteral("expected an object"));
     const Object object(document.object(), root,
-                        {u"format", u"realtime", u"local", u"providers", u"domains",
-                         u"machines"});
+                        {u"format", u"realtime", u"local", u"providers", u"domains", u"machines"});
     const QString format = ToText(object.Required(u"format"), object.PathOf(u"format"));
     if (format != QLatin1String(kLabFormat))
-        Fail(object.PathOf(u"format"), QStringLiteral("expected \"") +
-                                           QLatin1String(kLabFormat) +
+        Fail(object.PathOf(u"format"), QStringLiteral("expected \"") + QLatin1String(kLabFormat) +
                                            QStringLiteral("\", found ") + Quoted(format));
     LabModel model;
     model.fileName = fileName;
@@ -939,7 +946,8 @@ LabModel ToModel(const QJsonDocument& document, const QString& fileName)
             into.push_back(read(list[i], itemPath));
             const QString itemName = nameOf(into.back());
             if (names.contains(Key(itemName)))
-                Fail(Member(itemPath, u"name"), Quoted(itemName) + QStringLiteral(" is listed twice"));
+                Fail(Member(itemPath, u"name"),
+                     Quoted(itemName) + QStringLiteral(" is listed twice"));
             names.insert(Key(itemName));
         }
     };
@@ -954,7 +962,8 @@ LabModel ToModel(const QJsonDocument& document, const QString& fileName)
         const Domain& domain = model.domains[d];
         for (qsizetype s = 0; s < domain.servers.size(); ++s) {
             if (model.FindMachine(domain.servers[s]) == nullptr)
-                Fail(Element(Member(Element(QStringLiteral("$.domains"), qsizetype(d)), u"servers"), s),
+                Fail(Element(Member(Element(QStringLiteral("$.domains"), qsizetype(d)), u"servers"),
+                             s),
                      QStringLiteral("no machine ") + Quoted(StripServerPrefix(domain.servers[s])) +
                          QStringLiteral(" in machines"));
         }
@@ -963,13 +972,13 @@ LabModel ToModel(const QJsonDocument& document, const QString& fileName)
     QHash<uint32_t, QString> addresses;
     for (size_t m = 0; m < model.machines.size(); ++m) {
         Machine& machine = model.machines[m];
-        const QJsonObject written =
-            object.Value(u"machines").toArray()[qsizetype(m)].toObject();
+        const QJsonObject written = object.Value(u"machines").toArray()[qsizetype(m)].toObject();
         const QString machinePath = Element(QStringLiteral("$.machines"), qsizetype(m));
         const Domain* domain = model.FindDomain(machine.domain);
         if (domain == nullptr)
-            Fail(Member(machinePath, u"domain"),
-                 QStringLiteral("no domain ") + Quoted(machine.domain) + QStringLiteral(" in domains"));
+            Fail(Member(machinePath, u"domain"), QStringLiteral("no domain ") +
+                                                     Quoted(machine.domain) +
+                                                     QStringLiteral(" in domains"));
         if (!written.contains(QStringLiteral("primary_domain")))
             machine.primaryDomain = PrimaryDomain{domain->name, domain->sid};
         explicitAddress[m] = written.contains(QStringLiteral("address"));
@@ -1080,7 +1089,8 @@ std::optional<LabModel> LabFile::Read(const QString& path, QString& error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("lab file \"%1\": cannot be opened: %2").arg(path, file.errorString());
+        error =
+            QStringLiteral("lab file \"%1\": cannot be opened: %2").arg(path, file.errorString());
         return std::nullopt;
     }
     return Read(file, path, error);

@@ -5,8 +5,12 @@
 // message naming the file and the place (JSON path, or line and column for a syntax error),
 // so that a typo never silently changes a test.
 //
-// The model keeps everything the file says, with the documented defaults filled in, so the
+// The model keeps everything the file says, with the format's defaults filled in, so the
 // lab backend can answer every call from it. It is a plain value: no behaviour lives here.
+//
+// Besides the fields of format version 1, a machine may give a "comment" (what server
+// enumeration and server information answer) and a domain an "extended_error" for its
+// open_error 1208, as a provider can.
 
 #include <QByteArray>
 #include <QHash>
@@ -32,7 +36,8 @@ inline constexpr char kDefaultWorkgroup[] = "WORKGROUP";
 inline constexpr char kAdministratorsSid[] = "S-1-5-32-544";
 
 // Folder attribute bits, as the file system reports them.
-enum : uint32_t {
+enum : uint32_t
+{
     kAttributeReadOnly = 0x00000001u,
     kAttributeHidden = 0x00000002u,
     kAttributeSystem = 0x00000004u,
@@ -42,7 +47,8 @@ enum : uint32_t {
 };
 
 // ACE header flags.
-enum : uint8_t {
+enum : uint8_t
+{
     kAceObjectInherit = 0x01,
     kAceContainerInherit = 0x02,
     kAceNoPropagate = 0x04,
@@ -51,7 +57,8 @@ enum : uint8_t {
 };
 
 // ACE types that have names in the file; any other byte may be written as a number.
-enum : uint8_t {
+enum : uint8_t
+{
     kAceAllow = 0,
     kAceDeny = 1,
     kAceAudit = 2,
@@ -71,7 +78,14 @@ struct ExtendedError
     QString provider; // empty: the name of the provider that failed
 };
 
-enum class AccountKind { User, Group, Alias, WellKnown, Trust };
+enum class AccountKind
+{
+    User,
+    Group,
+    Alias,
+    WellKnown,
+    Trust
+};
 
 struct Account
 {
@@ -79,16 +93,16 @@ struct Account
     QString sid;                 // whole SID: as written, or the domain SID + "-" + rid
     std::optional<uint32_t> rid; // set when the file gave a rid
     AccountKind kind = AccountKind::User;
-    QStringList groups;          // direct global groups, in the controller's order
-    bool lookupFails = false;    // "lookup": "fails"
+    QStringList groups;                    // direct global groups, in the controller's order
+    bool lookupFails = false;              // "lookup": "fails"
     std::optional<AccountKind> lookupKind; // "lookup": a kind reported instead of `kind`
 };
 
 struct Domain
 {
     QString name;
-    QString sid;                 // empty: a workgroup
-    QStringList servers;         // as written (a name may carry leading backslashes)
+    QString sid;         // empty: a workgroup
+    QStringList servers; // as written (a name may carry leading backslashes)
     std::optional<uint32_t> openError;
     std::optional<ExtendedError> extendedError; // for openError 1208
     std::optional<ErrorAfter> enumErrorAfter;
@@ -99,7 +113,7 @@ struct Provider
 {
     QString name;
     uint32_t type = 0;
-    QStringList domains;         // names; those not in the model's domains are bare containers
+    QStringList domains; // names; those not in the model's domains are bare containers
     std::optional<uint32_t> openError;
     std::optional<ExtendedError> extendedError; // for openError 1208
 };
@@ -107,13 +121,14 @@ struct Provider
 struct Ace
 {
     uint8_t type = kAceAllow;
-    QString sid;                 // empty when rawSid is given
+    QString sid; // empty when rawSid is given
     std::optional<QByteArray> rawSid;
     uint32_t mask = 0;
     uint8_t flags = 0;
 };
 
-enum class DaclForm {
+enum class DaclForm
+{
     List,   // a DACL with the entries of `dacl` (possibly none)
     Null,   // a null DACL: everyone has full access
     Absent, // no DACL present
@@ -121,15 +136,15 @@ enum class DaclForm {
 
 struct SecurityDescriptor
 {
-    QString owner;               // empty: no owner
-    QString group;               // empty: no group
+    QString owner; // empty: no owner
+    QString group; // empty: no group
     DaclForm daclForm = DaclForm::List;
     std::vector<Ace> dacl;
 };
 
 struct Folder
 {
-    QString name;                // empty for a share root or a drive root
+    QString name; // empty for a share root or a drive root
     uint32_t attributes = kAttributeDirectory;
     // The descriptor the folder answers; when the file gives none, an empty DACL owned by
     // BUILTIN\Administrators. Unused when sdError is set.
@@ -138,7 +153,7 @@ struct Folder
     std::optional<uint32_t> listError; // listing the folder fails with this code
     std::vector<Folder> folders;
     QStringList files;
-    QString link;                // non-empty: a junction to this path ("\A\B") of its tree
+    QString link; // non-empty: a junction to this path ("\A\B") of its tree
 };
 
 struct Share
@@ -149,17 +164,28 @@ struct Share
     std::optional<Folder> root;           // none: the root cannot be listed
 };
 
-enum class RegValueKind { Sz, ExpandSz, Dword, Binary };
+enum class RegValueKind
+{
+    Sz,
+    ExpandSz,
+    Dword,
+    Binary
+};
 
 struct RegValue
 {
     RegValueKind kind = RegValueKind::Sz;
-    QString text;                // Sz, ExpandSz
-    uint32_t dword = 0;          // Dword
-    QByteArray binary;           // Binary
+    QString text;       // Sz, ExpandSz
+    uint32_t dword = 0; // Dword
+    QByteArray binary;  // Binary
 };
 
-enum class RegistryAccess { Open, Refused, Unreachable };
+enum class RegistryAccess
+{
+    Open,
+    Refused,
+    Unreachable
+};
 
 struct Registry
 {
@@ -178,14 +204,14 @@ struct Ping
 
 struct Credential
 {
-    QString user;                // "DOMAIN\name"
-    QString password;            // null: the associated-password marker; empty: blank
+    QString user;     // "DOMAIN\name"
+    QString password; // null: the associated-password marker; empty: blank
 };
 
 struct PrimaryDomain
 {
     QString name;
-    QString sid;                 // empty: not a domain member
+    QString sid; // empty: not a domain member
 };
 
 struct Machine
@@ -197,8 +223,8 @@ struct Machine
     std::optional<uint32_t> typeError;
     std::optional<uint32_t> address; // IPv4 in host order (10.0.0.1 is 0x0A000001)
     Ping ping;
-    bool admitsAnyone = true;    // "admits": "*"
-    QStringList admits;          // "DOMAIN\name" identities when not admitsAnyone
+    bool admitsAnyone = true; // "admits": "*"
+    QStringList admits;       // "DOMAIN\name" identities when not admitsAnyone
     std::vector<Credential> credentials;
     std::optional<uint32_t> connectError;
     std::optional<uint32_t> shareEnumError;
@@ -221,8 +247,8 @@ struct Local
 
 struct LabModel
 {
-    QString fileName;            // as given to the reader, for messages
-    bool realtime = false;       // ping times are slept, not only reported
+    QString fileName;      // as given to the reader, for messages
+    bool realtime = false; // ping times are slept, not only reported
     Local local;
     std::vector<Provider> providers;
     std::vector<Domain> domains;
@@ -238,7 +264,7 @@ struct LabModel
     // Rebuilds the look-up indexes; the reader calls it, code that edits the vectors must.
     void Reindex();
 
-private:
+  private:
     QHash<QString, int> m_providerIndex;
     QHash<QString, int> m_domainIndex;
     QHash<QString, int> m_machineIndex;
@@ -255,13 +281,12 @@ QString Ipv4Text(uint32_t address);
 
 class LabFile
 {
-public:
+  public:
     // Reads and checks a lab file. On failure returns nothing and sets `error` to one line:
     // lab file "PATH": PLACE: REASON.
     static std::optional<LabModel> Read(const QString& path, QString& error);
     // The same from a device (already open for reading); `fileName` is used in messages.
-    static std::optional<LabModel> Read(QIODevice& device, const QString& fileName,
-                                        QString& error);
+    static std::optional<LabModel> Read(QIODevice& device, const QString& fileName, QString& error);
     static std::optional<LabModel> Parse(const QByteArray& json, const QString& fileName,
                                          QString& error);
 };

@@ -12,7 +12,10 @@ namespace velmora::platform::lab {
 
 namespace {
 
-QString Key(const QString& name) { return StripServerPrefix(name).toCaseFolded(); }
+QString Key(const QString& name)
+{
+    return StripServerPrefix(name).toCaseFolded();
+}
 
 uint32_t Failed(uint32_t code)
 {
@@ -34,10 +37,10 @@ struct Enumeration
 
 struct Connection
 {
-    QString remoteName;   // as the caller wrote it
+    QString remoteName; // as the caller wrote it
     QString machineKey;
-    QString user;         // the account it was made with
-    bool withCredential;  // made with one of the machine's credentials
+    QString user;        // the account it was made with
+    bool withCredential; // made with one of the machine's credentials
 };
 
 bool SameIdentity(const QString& a, const QString& b)
@@ -135,7 +138,7 @@ namespace {
 
 class LabNetApiLibrary : public NetApiLibrary
 {
-public:
+  public:
     explicit LabNetApiLibrary(std::shared_ptr<LabNetwork::State> state)
     {
         // The functions hold the state, so a library outlives the network object safely.
@@ -154,7 +157,7 @@ public:
         return nullptr;
     }
 
-private:
+  private:
     netapi::NetServerGetInfoFn m_serverGetInfo;
     netapi::NetApiBufferFreeFn m_bufferFree;
 };
@@ -173,10 +176,18 @@ NetResource Container(uint32_t displayType, const QString& remoteName, const QSt
     return entry;
 }
 
-uint32_t TextSize(const QString& text) { return text.isEmpty() ? 0 : uint32_t(text.size()) + 1; }
+uint32_t TextSize(const QString& text)
+{
+    return text.isEmpty() ? 0 : uint32_t(text.size()) + 1;
+}
 
 // What a container names: a provider (by its name) or a domain of a provider.
-enum class ContainerKind { Provider, Domain, Server };
+enum class ContainerKind
+{
+    Provider,
+    Domain,
+    Server
+};
 
 ContainerKind Classify(const LabModel& model, const NetResource& container)
 {
@@ -189,7 +200,7 @@ ContainerKind Classify(const LabModel& model, const NetResource& container)
     if (container.displayType == kDisplayTypeNetwork)
         return ContainerKind::Provider;
     return model.FindProvider(container.remoteName) != nullptr ? ContainerKind::Provider
-                                                                : ContainerKind::Domain;
+                                                               : ContainerKind::Domain;
 }
 
 void SetExtendedError(const std::optional<ExtendedError>& error, const QString& provider)
@@ -230,11 +241,20 @@ QString LabNetwork::Description() const
     return QStringLiteral("lab network ") + m_state->model.fileName;
 }
 
-QString LabNetwork::LocalComputerName() const { return m_state->model.local.computer; }
+QString LabNetwork::LocalComputerName() const
+{
+    return m_state->model.local.computer;
+}
 
-const LabModel& LabNetwork::Model() const { return m_state->model; }
+const LabModel& LabNetwork::Model() const
+{
+    return m_state->model;
+}
 
-QString LabNetwork::InteractiveUser() const { return m_state->model.local.user; }
+QString LabNetwork::InteractiveUser() const
+{
+    return m_state->model.local.user;
+}
 
 uint32_t LabNetwork::WNetOpenEnum(uint32_t scope, uint32_t /*type*/, uint32_t usage,
                                   const NetResource* container, EnumHandle& handle)
@@ -268,7 +288,8 @@ uint32_t LabNetwork::WNetOpenEnum(uint32_t scope, uint32_t /*type*/, uint32_t us
                 return Failed(*provider->openError);
             }
             for (const QString& domain : provider->domains)
-                enumeration.entries.push_back(Container(kDisplayTypeDomain, domain, provider->name));
+                enumeration.entries.push_back(
+                    Container(kDisplayTypeDomain, domain, provider->name));
             break;
         }
         case ContainerKind::Domain: {
@@ -298,8 +319,9 @@ uint32_t LabNetwork::WNetOpenEnum(uint32_t scope, uint32_t /*type*/, uint32_t us
             }
             for (const QString& server : domain->servers) {
                 const Machine* machine = model.FindMachine(server);
-                const QString remoteName =
-                    server.startsWith(QStringLiteral("\\\\")) ? server : QStringLiteral("\\\\") + server;
+                const QString remoteName = server.startsWith(QStringLiteral("\\\\"))
+                                               ? server
+                                               : QStringLiteral("\\\\") + server;
                 enumeration.entries.push_back(
                     Container(kDisplayTypeServer, remoteName, provider->name,
                               machine != nullptr ? machine->comment : QString()));

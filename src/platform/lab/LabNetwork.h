@@ -12,6 +12,10 @@
 // management library are counted until NetApiBufferFree, so tests can assert that none
 // leaked.
 //
+// Extended errors: a 1208 from opening an enumeration leaves the provider's or domain's
+// extended_error for WNetGetLastError (code 0 and no text when the file gives none; the
+// provider's name when it names none).
+//
 // Thread safety: calls may come from any thread; the object's state is locked per call.
 // The extended error of WNetGetLastError is kept per thread, as the platform keeps it.
 
@@ -24,7 +28,7 @@ namespace velmora::platform::lab {
 
 class LabNetwork : public Network
 {
-public:
+  public:
     explicit LabNetwork(LabModel model);
     ~LabNetwork() override;
 
@@ -36,8 +40,8 @@ public:
     QString LocalComputerName() const override;
     uint32_t WNetOpenEnum(uint32_t scope, uint32_t type, uint32_t usage,
                           const NetResource* container, EnumHandle& handle) override;
-    uint32_t WNetEnumResource(EnumHandle handle, uint32_t& count,
-                              std::vector<NetResource>& entries, uint32_t bufferSize) override;
+    uint32_t WNetEnumResource(EnumHandle handle, uint32_t& count, std::vector<NetResource>& entries,
+                              uint32_t bufferSize) override;
     uint32_t WNetCloseEnum(EnumHandle handle) override;
     uint32_t WNetGetLastError(uint32_t& error, QString& errorText, int errorTextMax,
                               QString& provider, int providerMax) override;
@@ -79,7 +83,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> m_state;
 };
 
