@@ -72,14 +72,20 @@ bool CreateDatabaseFile(const QString& path, QString& error)
     const QString temp = path + QStringLiteral(".new");
     QFile::remove(temp);
     const QString name = QStringLiteral("velmora-create-") + QUuid::createUuid().toString();
+    QString failure;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(temp);
         bool ok = db.open();
         QString reason = db.lastError().text();
+        const QStringList script = SplitScript(SchemaScript(QStringLiteral("SQLite")));
+        if (script.isEmpty()) {
+            ok = false;
+            reason = QStringLiteral("the program holds no schema script for SQLite");
+        }
         if (ok) {
             QSqlQuery query(db);
-            for (const QString& statement : SplitScript(SchemaScript(QStringLiteral("SQLite")))) {
+            for (const QString& statement : script) {
                 if (!query.exec(statement)) {
                     ok = false;
                     reason = query.lastError().text();
@@ -89,10 +95,11 @@ bool CreateDatabaseFile(const QString& path, QString& error)
         }
         db.close();
         if (!ok)
-            error = Fmt("Database \"%s\" cannot be created: %s", path, reason);
+            failure = Fmt("Database \"%s\" cannot be created: %s", path, reason);
     }
     QSqlDatabase::removeDatabase(name);
-    if (!error.isEmpty()) {
+    if (!failure.isEmpty()) {
+        error = failure;
         QFile::remove(temp);
         return false;
     }

@@ -4,6 +4,16 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+// The schema scripts are resources of a static library: they must be registered by hand.
+static void InitStoreResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(store);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
 namespace velmora::store {
 
 using data::FieldDef;
@@ -148,6 +158,7 @@ QString SchemaScript(const QString& provider)
 {
     if (provider.compare(QLatin1String("SQLite"), Qt::CaseInsensitive) != 0)
         return {};
+    InitStoreResources();
     QFile file(QStringLiteral(":/store/sqlite-schema.sql"));
     if (!file.open(QIODevice::ReadOnly))
         return {};

@@ -195,6 +195,8 @@ TEST_F(RefreshTest, PerDomainRefreshReplacesOnlyThatDomain)
     ShowWait();
     dataDM->RefreshAll();
     lab->ResetCallCounts();
+    progress.CloseWait();
+    ShowWait();
 
     EXPECT_TRUE(dataDM->RefreshDomains({QStringLiteral("BRANCH=Microsoft Windows Network")}));
     EXPECT_EQ(ServerRows().size(), 6);

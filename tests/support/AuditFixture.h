@@ -3,6 +3,7 @@
 // and a lab network written from JSON text: what an engine test needs.
 
 #include "applib/Log.h"
+#include "support/QtPrinters.h"
 #include "engine/DataDM.h"
 #include "engine/Progress.h"
 #include "platform/lab/LabNetwork.h"
