@@ -194,9 +194,11 @@ void Connection::ExecDirect(const QString& sql)
 
 void Connection::HandOverToThread(QThread* thread)
 {
-    if (m_db.isValid() && m_db.driver())
-        m_db.driver()->moveToThread(thread);
-    if (!parent())
+    // Only the thread an object lives in can give it away.
+    QSqlDriver* driver = m_db.isValid() ? m_db.driver() : nullptr;
+    if (driver && driver->thread() == QThread::currentThread())
+        driver->moveToThread(thread);
+    if (!parent() && this->thread() == QThread::currentThread())
         moveToThread(thread);
 }
 

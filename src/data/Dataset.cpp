@@ -207,7 +207,8 @@ void TableDataset::Impl::BuildSql(const TableDef& table, Backend* backend)
 
     QStringList ascending;
     QStringList descending;
-    for (const QString& column : QStringList(impl.keys) << impl.rowId) {
+    const QStringList orderColumns = QStringList(impl.keys) << impl.rowId;
+    for (const QString& column : orderColumns) {
         ascending.append(column);
         descending.append(column + QLatin1String(" DESC"));
     }
