@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
@@ -96,19 +98,97 @@ constexpr char kReleaseFailed[] = "LogDfx ReleaseMutex, Error: %s";
     RaiseLogFailure(kWaitFailed, kWaitTimeout, SystemErrorText(kWaitTimeout));
 }
 
-// A lock on a shared file description is no lock between threads of this process, so the
-// threads take turns here before one of them competes for the file lock.
-QMutex& ProcessWriteMutex()
+// Threads of this process take turns here, first come first served, before one of them
+// competes for the file lock: a lock on a shared file description is no lock between
+// threads, and a plain mutex lets a thread that writes line after line starve the others
+// beyond the wait limit.
+class WriterQueue
 {
-    static QMutex mutex;
-    return mutex;
-}
+public:
+    static WriterQueue& Instance()
+    {
+        static WriterQueue queue;
+        return queue;
+    }
+
+    bool Enter(const QDeadlineTimer& deadline)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const uint64_t ticket = m_nextTicket++;
+        m_waiting.push_back(ticket);
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::nanoseconds(std::max<qint64>(deadline.remainingTimeNSecs(), 0));
+        const auto myTurn = [&] { return !m_busy && m_waiting.front() == ticket; };
+        if (!m_condition.wait_until(lock, until, myTurn)) {
+            m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), ticket));
+            m_condition.notify_all();
+            return false;
+        }
+        m_waiting.pop_front();
+        m_busy = true;
+        return true;
+    }
+
+    void Leave()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_busy = false;
+        }
+        m_condition.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_condition;
+    std::deque<uint64_t> m_waiting;
+    uint64_t m_nextTicket = 0;
+    bool m_busy = false;
+};
+
+class WriterTurn
+{
+public:
+    explicit WriterTurn(const QDeadlineTimer& deadline)
+    {
+        if (!WriterQueue::Instance().Enter(deadline))
+            RaiseTimeout();
+    }
+    ~WriterTurn() { WriterQueue::Instance().Leave(); }
+    WriterTurn(const WriterTurn&) = delete;
+    WriterTurn& operator=(const WriterTurn&) = delete;
+};
 
 void SleepMicroseconds(long microseconds)
 {
     timespec pause{0, microseconds * 1000};
     while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
     }
+}
+
+// Waiting writers of other processes are marked by a read lock on the lock file's first
+// byte (an open-file-description lock, so it goes away with the descriptor). A writer
+// that finds such a mark queues behind the lock like the waiters instead of taking it the
+// moment it is free; otherwise a process writing line after line would keep it.
+bool OthersAreWaiting(int fd)
+{
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 0;
+    probe.l_len = 1;
+    return ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+void MarkWaiting(int fd, bool waiting)
+{
+    struct flock mark = {};
+    mark.l_type = waiting ? F_RDLCK : F_UNLCK;
+    mark.l_whence = SEEK_SET;
+    mark.l_start = 0;
+    mark.l_len = 1;
+    // Without the mark the wait still works, only less fairly.
+    ::fcntl(fd, F_OFD_SETLK, &mark);
 }
 
 // Holds the file lock from a successful wait to Release() or to the end of the scope, so
@@ -118,21 +198,22 @@ class FileLock
 public:
     FileLock(int fd, const QDeadlineTimer& deadline) : m_fd(fd)
     {
-        long pause = 50;
-        for (;;) {
-            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
-                break;
-            const int err = errno;
-            if (err == EINTR)
-                continue;
-            if (err != EWOULDBLOCK)
-                RaiseErrno(kWaitFailed, err);
-            const qint64 left = deadline.remainingTimeNSecs();
-            if (left <= 0)
-                RaiseTimeout();
-            SleepMicroseconds(std::min<long>(pause, static_cast<long>(left / 1000) + 1));
-            pause = std::min<long>(pause * 2, 2000);
+        if (!OthersAreWaiting(m_fd) && TryLock()) {
+            m_held = true;
+            return;
         }
+        MarkWaiting(m_fd, true);
+        for (;;) {
+            if (TryLock())
+                break;
+            const qint64 left = deadline.remainingTimeNSecs();
+            if (left <= 0) {
+                MarkWaiting(m_fd, false);
+                RaiseTimeout();
+            }
+            SleepMicroseconds(std::min<long>(kPollMicroseconds, static_cast<long>(left / 1000) + 1));
+        }
+        MarkWaiting(m_fd, false);
         m_held = true;
     }
     ~FileLock()
@@ -151,6 +232,23 @@ public:
     }
 
 private:
+    static constexpr long kPollMicroseconds = 250;
+
+    bool TryLock()
+    {
+        for (;;) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+                return true;
+            const int err = errno;
+            if (err == EWOULDBLOCK)
+                return false;
+            if (err != EINTR) {
+                MarkWaiting(m_fd, false);
+                RaiseErrno(kWaitFailed, err);
+            }
+        }
+    }
+
     int m_fd;
     bool m_held = false;
 };
@@ -245,10 +343,7 @@ void TDfxLog::Close()
 void TDfxLog::Write(const QByteArray& bytes)
 {
     const QDeadlineTimer deadline(kLockWaitMs);
-    QMutex& threads = ProcessWriteMutex();
-    if (!threads.tryLock(static_cast<int>(deadline.remainingTime())))
-        RaiseTimeout();
-    const std::unique_lock<QMutex> threadsLocked(threads, std::adopt_lock);
+    const WriterTurn turn(deadline);
 
     if (!m_opened)
         Open();
