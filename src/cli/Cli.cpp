@@ -578,7 +578,10 @@ int Cli::Run(const QStringList& arguments)
         m_err << "Cancelled.\n";
         return kExitCancelled;
     } catch (const Exception& e) {
-        m_err << "velmora-cli: " << e.Message() << '\n';
+        // Messages break lines with a lone CR, which a terminal would overwrite.
+        QString message = e.Message();
+        message.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        m_err << "velmora-cli: " << message << '\n';
         return kExitFailure;
     } catch (const std::exception& e) {
         m_err << "velmora-cli: " << QString::fromLocal8Bit(e.what()) << '\n';
