@@ -7,10 +7,7 @@
 
 namespace velmora {
 
-Exception::Exception(QString message)
-    : m_message(std::move(message)), m_utf8(m_message.toUtf8())
-{
-}
+Exception::Exception(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
 
 EErrorMessageException::EErrorMessageException(const QString& message, const QString& part1,
                                                const QString& part2)
@@ -22,8 +19,7 @@ EErrorMessageException::EErrorMessageException(const QString& message, const QSt
 
 EErrorMessageException EErrorMessageException::CreateFmt(const QString& format,
                                                          const QVariantList& args,
-                                                         const QString& part1,
-                                                         const QString& part2)
+                                                         const QString& part1, const QString& part2)
 {
     return EErrorMessageException(DfxFormat(format, args), part1, part2);
 }

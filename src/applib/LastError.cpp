@@ -121,8 +121,7 @@ void StoreText(const QString& text)
 void LogStored(uint32_t code, const QString& text, bool log)
 {
     if (log || ForceLogEnabled())
-        LogLine(LogLevel::Error, QStringLiteral("Error"), {}, {},
-                Fmt("ERROR %d: %s", code, text));
+        LogLine(LogLevel::Error, QStringLiteral("Error"), {}, {}, Fmt("ERROR %d: %s", code, text));
 }
 
 } // namespace

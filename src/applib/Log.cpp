@@ -104,7 +104,7 @@ constexpr char kReleaseFailed[] = "LogDfx ReleaseMutex, Error: %s";
 // beyond the wait limit.
 class WriterQueue
 {
-public:
+  public:
     static WriterQueue& Instance()
     {
         static WriterQueue queue;
@@ -116,8 +116,9 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         const uint64_t ticket = m_nextTicket++;
         m_waiting.push_back(ticket);
-        const auto until = std::chrono::steady_clock::now() +
-                           std::chrono::nanoseconds(std::max<qint64>(deadline.remainingTimeNSecs(), 0));
+        const auto until =
+            std::chrono::steady_clock::now() +
+            std::chrono::nanoseconds(std::max<qint64>(deadline.remainingTimeNSecs(), 0));
         const auto myTurn = [&] { return !m_busy && m_waiting.front() == ticket; };
         if (!m_condition.wait_until(lock, until, myTurn)) {
             m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), ticket));
@@ -138,7 +139,7 @@ public:
         m_condition.notify_all();
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_condition;
     std::deque<uint64_t> m_waiting;
@@ -148,7 +149,7 @@ private:
 
 class WriterTurn
 {
-public:
+  public:
     explicit WriterTurn(const QDeadlineTimer& deadline)
     {
         if (!WriterQueue::Instance().Enter(deadline))
@@ -195,7 +196,7 @@ void MarkWaiting(int fd, bool waiting)
 // that a failed seek or write never leaves the other writers locked out.
 class FileLock
 {
-public:
+  public:
     FileLock(int fd, const QDeadlineTimer& deadline) : m_fd(fd)
     {
         if (!OthersAreWaiting(m_fd) && TryLock()) {
@@ -211,7 +212,8 @@ public:
                 MarkWaiting(m_fd, false);
                 RaiseTimeout();
             }
-            SleepMicroseconds(std::min<long>(kPollMicroseconds, static_cast<long>(left / 1000) + 1));
+            SleepMicroseconds(
+                std::min<long>(kPollMicroseconds, static_cast<long>(left / 1000) + 1));
         }
         MarkWaiting(m_fd, false);
         m_held = true;
@@ -231,7 +233,7 @@ public:
             RaiseErrno(kReleaseFailed, errno);
     }
 
-private:
+  private:
     static constexpr long kPollMicroseconds = 250;
 
     bool TryLock()
@@ -383,8 +385,7 @@ QString TDfxLog::LockFilePath(const QString& logFileName)
     if (QFile::encodeName(name).size() > 255) {
         const QByteArray digest =
             QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex();
-        name = QStringLiteral("velmora-") + QString::fromLatin1(digest) +
-               QStringLiteral(".lock");
+        name = QStringLiteral("velmora-") + QString::fromLatin1(digest) + QStringLiteral(".lock");
     }
     // An unusable TMPDIR reads as an empty temporary path; the lock must not land in
     // whatever folder is current.

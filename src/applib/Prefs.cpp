@@ -78,8 +78,7 @@ bool TDfxRegIniFile::ReadBool(const QString& section, const QString& ident, bool
     return ok ? number != 0 : def;
 }
 
-void TDfxRegIniFile::WriteString(const QString& section, const QString& ident,
-                                 const QString& value)
+void TDfxRegIniFile::WriteString(const QString& section, const QString& ident, const QString& value)
 {
     m_settings->setValue(KeyOf(section, ident), value);
 }

@@ -10,11 +10,10 @@
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <thread>
 #include <vector>
@@ -34,7 +33,7 @@ const QStringList kNoSwitch = {QStringLiteral("/opt/app/velmora-cli")};
 // fresh program log in a private folder.
 class LastErrorTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
@@ -358,7 +357,8 @@ TEST_F(LastErrorTest, ErrorMessagesAreLoggedBeforeTheyTravel)
 
 TEST_F(LastErrorTest, OnlyErrorMessageExceptionsWriteToTheLog)
 {
-    EErrorMessageException logged(QStringLiteral("shown"), QStringLiteral("a"), QStringLiteral("b"));
+    EErrorMessageException logged(QStringLiteral("shown"), QStringLiteral("a"),
+                                  QStringLiteral("b"));
     EXPECT_EQ(logged.Part1(), QStringLiteral("a"));
     EXPECT_EQ(logged.Part2(), QStringLiteral("b"));
     // A copy on its way to a handler is the same exception, not a second line.
@@ -393,9 +393,11 @@ TEST(DfxFormatTest, DirectivesTakeTheirArgumentsInTurn)
         QVariantList args;
         QString expected;
     } cases[] = {
-        {"Unable to Ping \"%s\" in %dms", {QStringLiteral("srv1"), 1500},
+        {"Unable to Ping \"%s\" in %dms",
+         {QStringLiteral("srv1"), 1500},
          QStringLiteral("Unable to Ping \"srv1\" in 1500ms")},
-        {"ERROR %d: %s", {QVariant::fromValue(0xE0020001u), QStringLiteral("x")},
+        {"ERROR %d: %s",
+         {QVariant::fromValue(0xE0020001u), QStringLiteral("x")},
          QStringLiteral("ERROR -536739839: x")},
         {"%d", {-7}, QStringLiteral("-7")},
         {"%d", {QVariant::fromValue(Q_INT64_C(5000000000))}, QStringLiteral("5000000000")},

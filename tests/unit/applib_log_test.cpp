@@ -15,10 +15,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -56,7 +55,7 @@ void WriteBytes(const QString& path, const QByteArray& bytes)
 // Installs a log as the program log for one test.
 class ProgramLogScope
 {
-public:
+  public:
     explicit ProgramLogScope(const QString& path)
     {
         m_log.SetFileName(path);
@@ -65,7 +64,7 @@ public:
     ~ProgramLogScope() { SetProgramLog(nullptr); }
     TDfxLog& Log() { return m_log; }
 
-private:
+  private:
     TDfxLog m_log;
 };
 
@@ -158,7 +157,8 @@ void ExpectWholeLinesFromEachWriter(const QByteArray& content, int writers, int 
     QByteArrayList lines = content.split('\n');
     lines.removeLast();
     ASSERT_EQ(lines.size(), writers * perWriter);
-    static const QRegularExpression pattern(QStringLiteral("^Error,child(\\d+),(\\d+),([a-z]+)\r$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^Error,child(\\d+),(\\d+),([a-z]+)\r$"));
     QHash<int, int> nextOf;
     for (const QByteArray& line : std::as_const(lines)) {
         const auto match = pattern.match(QString::fromUtf8(line));
@@ -176,7 +176,7 @@ void ExpectWholeLinesFromEachWriter(const QByteArray& content, int writers, int 
 
 class LogTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
@@ -215,11 +215,15 @@ TEST_F(LogTest, LinesJoinTheNonEmptyPartsWithCommas)
          "Error,Unable to Ping \"srv1\" in 1500ms\r\n"},
         {"empty first part left out with its comma",
          [] { LogError(QStringLiteral("X"), {}, QStringLiteral("Y")); }, "Error,X,Y\r\n"},
-        {"both parts", [] { LogError(QStringLiteral("X"), QStringLiteral("A"), QStringLiteral("B")); },
+        {"both parts",
+         [] { LogError(QStringLiteral("X"), QStringLiteral("A"), QStringLiteral("B")); },
          "Error,X,A,B\r\n"},
         {"empty message keeps the comma after the level", [] { LogError({}); }, "Error,\r\n"},
         {"formatted message",
-         [] { LogErrorFmt(QStringLiteral("Unable to Ping \"%s\" in %dms"), {QStringLiteral("srv1"), 1500}); },
+         [] {
+             LogErrorFmt(QStringLiteral("Unable to Ping \"%s\" in %dms"),
+                         {QStringLiteral("srv1"), 1500});
+         },
          "Error,Unable to Ping \"srv1\" in 1500ms\r\n"},
         {"level names",
          [] {
@@ -454,7 +458,8 @@ TEST_F(LogTest, LockHeldLongerThanTheWaitRaisesAndWritesNothing)
                 log.WriteLine(QStringLiteral("while held"));
                 ADD_FAILURE() << "no exception";
             } catch (const Exception& e) {
-                EXPECT_EQ(e.Message(), ExpectedFailure("LogDfx WaitForSingleObject, Error: %s", 258));
+                EXPECT_EQ(e.Message(),
+                          ExpectedFailure("LogDfx WaitForSingleObject, Error: %s", 258));
             }
             EXPECT_EQ(GetLastErrorText(), SystemErrorText(258));
             EXPECT_TRUE(log.Opened());
@@ -511,8 +516,8 @@ TEST_F(LogTest, WritersInSeveralProcessesWriteWholeLines)
     const QString path = PathOf(QStringLiteral("shared.Log"));
     std::vector<std::unique_ptr<QProcess>> children;
     for (int i = 0; i < kWriters; ++i) {
-        children.emplace_back(test::StartChild(QStringLiteral("write_lines"),
-                                               {path, QString::number(i), QString::number(kLines)}));
+        children.emplace_back(test::StartChild(
+            QStringLiteral("write_lines"), {path, QString::number(i), QString::number(kLines)}));
     }
     // Each child empties the file when it opens it, so all open before any writes.
     for (auto& child : children)

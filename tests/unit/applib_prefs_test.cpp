@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
 #include <ostream>
 
 // Readable texts in failure messages.
@@ -31,7 +30,7 @@ const QString kEnumeration = QString::fromLatin1(kEnumerationSection);
 
 class PrefsTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
@@ -97,8 +96,9 @@ TEST_F(PrefsTest, CreatingPreferencesNeedsARegistryPath)
     } catch (const EErrorMessageException&) {
         ADD_FAILURE() << "a plain exception was expected";
     } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(),
-                  QStringLiteral("You need to Assign the value of RegIni_Path in the project file"));
+        EXPECT_EQ(
+            e.Message(),
+            QStringLiteral("You need to Assign the value of RegIni_Path in the project file"));
     }
 
     const Preferences preferences = CreatePreferences(kPath, kTitle);
@@ -153,9 +153,9 @@ TEST_F(PrefsTest, ReadsFallBackToTheirDefaults)
     EXPECT_EQ(prefs.ReadInteger(enumeration, QString::fromLatin1(kMaxFolderDepth),
                                 kDefaultMaxFolderDepth),
               kDefaultMaxFolderDepth);
-    EXPECT_EQ(prefs.ReadInteger(enumeration, QString::fromLatin1(kPingTimeoutMS),
-                                kDefaultPingTimeoutMS),
-              2000);
+    EXPECT_EQ(
+        prefs.ReadInteger(enumeration, QString::fromLatin1(kPingTimeoutMS), kDefaultPingTimeoutMS),
+        2000);
     EXPECT_EQ(prefs.ReadInteger(QStringLiteral("Missing"), QStringLiteral("X"), 42), 42);
     EXPECT_EQ(prefs.ReadString(QStringLiteral("Missing"), QStringLiteral("X"), QStringLiteral("d")),
               QStringLiteral("d"));
@@ -171,9 +171,9 @@ TEST_F(PrefsTest, ReadsFallBackToTheirDefaults)
         bool def;
         bool expected;
     } bools[] = {
-        {"One", false, true},   {"Zero", true, false},  {"Seven", false, true},
-        {"True", false, true},  {"False", true, false}, {"Word", true, true},
-        {"Word", false, false}, {"Empty", true, true},  {"Missing", true, true},
+        {"One", false, true},      {"Zero", true, false},  {"Seven", false, true},
+        {"True", false, true},     {"False", true, false}, {"Word", true, true},
+        {"Word", false, false},    {"Empty", true, true},  {"Missing", true, true},
         {"Missing", false, false},
     };
     for (const auto& b : bools) {
@@ -225,8 +225,9 @@ TEST_F(PrefsTest, UnwritableMachineStoreFailsToUpdateAndReadsDefaults)
               kDefaultPingTimeoutMS);
     system.WriteInteger(kEnumeration, QString::fromLatin1(kPingTimeoutMS), 100);
     EXPECT_FALSE(system.UpdateFile());
-    EXPECT_EQ(GetLastErrorText(),
-              QStringLiteral("The preferences file \"%1\" cannot be written").arg(system.FileName()));
+    EXPECT_EQ(
+        GetLastErrorText(),
+        QStringLiteral("The preferences file \"%1\" cannot be written").arg(system.FileName()));
     EXPECT_FALSE(QFile::exists(system.FileName()));
 }
 
