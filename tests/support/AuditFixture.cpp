@@ -32,6 +32,7 @@ void AuditFixture::TearDown()
     lab.reset();
     SetProgramLog(nullptr);
     log.Close();
+    QFile::remove(TDfxLog::LockFilePath(log.FileName()));
 }
 
 void AuditFixture::StartLab(const QByteArray& labJson)

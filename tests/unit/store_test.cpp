@@ -27,7 +27,12 @@ protected:
         log.SetFileName(dir.filePath(QStringLiteral("test.Log")));
         SetProgramLog(&log);
     }
-    void TearDown() override { SetProgramLog(nullptr); }
+    void TearDown() override
+    {
+        SetProgramLog(nullptr);
+        log.Close();
+        QFile::remove(TDfxLog::LockFilePath(log.FileName()));
+    }
 
     // A program folder with a database and a connection file; the connection open.
     void OpenDatabase()
