@@ -1,5 +1,7 @@
 // velmora-cli as a user runs it: a program folder, the demo network, bad input.
 
+#include "applib/Log.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -28,6 +30,10 @@ protected:
         ASSERT_FALSE(qEnvironmentVariable("VELMORA_CLI").isEmpty());
         // The template that an install writes.
         ASSERT_EQ(Run({QStringLiteral("db"), QStringLiteral("template")}).code, 0);
+    }
+    void TearDown() override
+    {
+        QFile::remove(velmora::TDfxLog::LockFilePath(home + QStringLiteral("/velmora-cli.Log")));
     }
 
     Result Run(QStringList args, const QString& network = {})
