@@ -74,7 +74,8 @@ void RegisterBackend(std::unique_ptr<Backend> backend)
 
 Connection::Connection(QObject* parent)
     : QObject(parent),
-      m_connectionName(QStringLiteral("velmora-data-%1").arg(g_connectionCount.fetchAndAddOrdered(1)))
+      m_connectionName(
+          QStringLiteral("velmora-data-%1").arg(g_connectionCount.fetchAndAddOrdered(1)))
 {
 }
 
@@ -114,8 +115,8 @@ bool Connection::Open(const ConnectionParams& params)
     if (!m_db.isValid())
         m_db = QSqlDatabase::addDatabase(backend->DriverName(), m_connectionName);
     if (!m_db.isValid() || !m_db.driver() || !m_db.isDriverAvailable(backend->DriverName()))
-        return Fail(QStringLiteral("The database driver %1 is not available")
-                        .arg(backend->DriverName()));
+        return Fail(
+            QStringLiteral("The database driver %1 is not available").arg(backend->DriverName()));
     m_backend = backend;
     QString error;
     if (!backend->Open(m_db, params, error)) {

@@ -37,7 +37,12 @@ struct Prepared
 };
 
 // How a locate condition binds its value.
-enum class BindForm { Plain, Padded, Trimmed };
+enum class BindForm
+{
+    Plain,
+    Padded,
+    Trimmed
+};
 
 struct LocateSlot
 {
@@ -216,10 +221,10 @@ void TableDataset::Impl::BuildSql(const TableDef& table, Backend* backend)
     impl.orderDescending = Joined(descending);
 
     const QString from = QLatin1String(" FROM ") + impl.table;
-    impl.first.sql = QLatin1String("SELECT ") + impl.selectList + from + QLatin1String(" ORDER BY ") +
-                     impl.orderAscending + QLatin1String(" LIMIT 1");
-    impl.last.sql = QLatin1String("SELECT ") + impl.selectList + from + QLatin1String(" ORDER BY ") +
-                    impl.orderDescending + QLatin1String(" LIMIT 1");
+    impl.first.sql = QLatin1String("SELECT ") + impl.selectList + from +
+                     QLatin1String(" ORDER BY ") + impl.orderAscending + QLatin1String(" LIMIT 1");
+    impl.last.sql = QLatin1String("SELECT ") + impl.selectList + from +
+                    QLatin1String(" ORDER BY ") + impl.orderDescending + QLatin1String(" LIMIT 1");
     impl.count.sql = QLatin1String("SELECT COUNT(*)") + from;
     impl.any.sql = QLatin1String("SELECT 1") + from + QLatin1String(" LIMIT 1");
     impl.remove.sql = QLatin1String("DELETE") + from + QLatin1String(" WHERE ") + impl.rowId +
@@ -227,12 +232,12 @@ void TableDataset::Impl::BuildSql(const TableDef& table, Backend* backend)
     // The statements that write return what the database made or stored: the new row's
     // identity, its AutoInc values and its index columns as they are stored.
     const QString returnedKeys = Joined(QStringList{impl.rowId} + returnedAutoIncs + impl.keys);
-    impl.insert.sql = QLatin1String("INSERT INTO ") + impl.table +
-                      (written.isEmpty() ? QStringLiteral(" DEFAULT VALUES")
-                                         : QLatin1String(" (") + Joined(written) +
-                                               QLatin1String(") VALUES (") +
-                                               Joined(placeholders) + QLatin1Char(')')) +
-                      QLatin1String(" RETURNING ") + returnedKeys;
+    impl.insert.sql =
+        QLatin1String("INSERT INTO ") + impl.table +
+        (written.isEmpty() ? QStringLiteral(" DEFAULT VALUES")
+                           : QLatin1String(" (") + Joined(written) + QLatin1String(") VALUES (") +
+                                 Joined(placeholders) + QLatin1Char(')')) +
+        QLatin1String(" RETURNING ") + returnedKeys;
     impl.update.sql = assignments.isEmpty()
                           ? QString()
                           : QLatin1String("UPDATE ") + impl.table + QLatin1String(" SET ") +
@@ -285,11 +290,11 @@ Prepared& TableDataset::Impl::NextStatement(const QVariantList& key)
             order = impl.keys.mid(j);
             order.append(impl.rowId);
         }
-        branches.append(QStringLiteral("SELECT * FROM (SELECT %1 FROM %2 WHERE %3 ORDER BY %4 "
-                                       "LIMIT 1) AS n%5")
-                            .arg(impl.selectList, impl.table, Joined(conditions, " AND "),
-                                 Joined(order))
-                            .arg(j));
+        branches.append(
+            QStringLiteral("SELECT * FROM (SELECT %1 FROM %2 WHERE %3 ORDER BY %4 "
+                           "LIMIT 1) AS n%5")
+                .arg(impl.selectList, impl.table, Joined(conditions, " AND "), Joined(order))
+                .arg(j));
     }
     p.sql = branches.join(QLatin1String(" UNION ALL ")) + QLatin1String(" LIMIT 1");
     return impl.nextByNullMask.emplace(mask, std::move(p)).first->second;
@@ -328,8 +333,8 @@ void ClearValues(const std::vector<std::unique_ptr<Field>>& fields)
 
 // Reads the row that `query` stands on into the fields and the key; false (nothing
 // changed) when there is none. The query is reset either way.
-bool TableDataset::Impl::Fetch(QSqlQuery& query,
-                               const std::vector<std::unique_ptr<Field>>& fields, QVariant& rowId)
+bool TableDataset::Impl::Fetch(QSqlQuery& query, const std::vector<std::unique_ptr<Field>>& fields,
+                               QVariant& rowId)
 {
     Impl& impl = *this;
     if (!query.next()) {
@@ -634,8 +639,8 @@ void TableDataset::Post()
         QSqlQuery& query = *impl.update.query;
         if (!query.next()) {
             query.finish();
-            throw Exception(QStringLiteral("The row to update is no longer in the table %1")
-                                .arg(m_table.name));
+            throw Exception(
+                QStringLiteral("The row to update is no longer in the table %1").arg(m_table.name));
         }
         for (qsizetype k = 0; k < impl.keys.size(); ++k)
             impl.key[k] = query.value(1 + static_cast<int>(k));
@@ -738,8 +743,8 @@ bool TableDataset::Locate(const QStringList& fields, const QVariantList& values,
             if (converted[i].isNull()) {
                 conditions.append(column + QLatin1String(" IS NULL"));
             } else if (options.partialKey && IsTextType(type)) {
-                const QString start = QLatin1String("substr(") + column +
-                                      QLatin1String(", 1, length(?))");
+                const QString start =
+                    QLatin1String("substr(") + column + QLatin1String(", 1, length(?))");
                 conditions.append(fold ? impl.backend->CaseFold(start) + QLatin1String(" = ") +
                                              impl.backend->CaseFold(QStringLiteral("?"))
                                        : start + QLatin1String(" = ?"));
@@ -780,7 +785,8 @@ bool TableDataset::Locate(const QStringList& fields, const QVariantList& values,
             binds.append(impl.backend->BindValue(value));
             break;
         case BindForm::Padded:
-            binds.append(QVariant(PadToWidth(value.toString(), def.size)));
+            binds.append(
+                QVariant(def.size > 0 ? PadToWidth(value.toString(), def.size) : value.toString()));
             break;
         case BindForm::Trimmed:
             binds.append(QVariant(RightTrimmed(value.toString())));

@@ -32,7 +32,10 @@ public:
 
     const TableDef& Table() const { return m_table; }
 
-    // Opens in the order of the table's index, positioned on the first row.
+    // Opens in the order of the table's index, positioned on the first row. Rows with equal
+    // index values come in the order of their row identity. Every step is an index seek
+    // when the table has an index on exactly the index columns (in their own collation).
+    // Raises Exception when the connection is closed.
     void Open();
     void Close();
     bool Active() const { return m_state != DatasetState::Inactive; }
@@ -40,12 +43,13 @@ public:
 
     // Navigation in index order (keyset based). A pending change is posted first (or
     // dropped when nothing was changed). Next at the last row leaves it current and sets
-    // Eof; First on an empty table sets Eof and clears the fields.
+    // Eof; First on an empty table sets Eof and clears the fields. Last moves to the last
+    // row and sets Eof.
     bool First();
     bool Next();
     bool Last();
     bool Eof() const { return m_eof; }
-    bool IsEmpty();
+    bool IsEmpty(); // true for a closed dataset
     int RecordCount();
 
     // Starts a new record: fields cleared, then OnNewRecord.
@@ -58,8 +62,8 @@ public:
     void Post();
     void Cancel();
     // BeforeDelete, then DELETE of the current row; the next row becomes current (the
-    // new last row when the last one was deleted). An exception from BeforeDelete
-    // abandons the delete.
+    // new last row, with Eof set, when the last one was deleted). An exception from
+    // BeforeDelete abandons the delete.
     void Delete();
     // True while a new or edited record holds changes that are not posted.
     bool Modified() const;
@@ -68,8 +72,8 @@ public:
     // current; false (current row unchanged) when none. Fixed-width fields compare
     // without trailing blanks; a null value matches NULL. Each value is first converted
     // as if it were assigned to its field (so a text is cut to the field's width).
-    // `fields` may name columns of the table only. One SELECT; the table's indexes make it
-    // fast.
+    // `fields` name fields of the dataset (another name raises Exception). One SELECT;
+    // the table's indexes make it fast.
     bool Locate(const QStringList& fields, const QVariantList& values,
                 LocateOptions options = {});
     bool Locate(const QString& field, const QVariant& value, LocateOptions options = {})

@@ -30,19 +30,19 @@ const QString kSmiley = QString::fromUtf8("\xF0\x9F\x98\x80");
 
 TableDef ItemsTable(QStringList indexFields = {QStringLiteral("Grp"), QStringLiteral("Name")})
 {
-    return TableDef{QStringLiteral("Items"),
-                    {
-                        Def(QStringLiteral("ID"), FieldType::AutoInc),
-                        Def(QStringLiteral("Grp"), FieldType::Text, 8),
-                        Def(QStringLiteral("Name"), FieldType::Text, 8, true,
-                                 QStringLiteral("Item Name")),
-                        Def(QStringLiteral("Code"), FieldType::FixedText, 6),
-                        Def(QStringLiteral("Active"), FieldType::Bool),
-                        Def(QStringLiteral("Amount"), FieldType::SmallInt),
-                        Def(QStringLiteral("Stamp"), FieldType::DateTime),
-                    },
-                    QStringLiteral("idxItems"),
-                    indexFields};
+    return TableDef{
+        QStringLiteral("Items"),
+        {
+            Def(QStringLiteral("ID"), FieldType::AutoInc),
+            Def(QStringLiteral("Grp"), FieldType::Text, 8),
+            Def(QStringLiteral("Name"), FieldType::Text, 8, true, QStringLiteral("Item Name")),
+            Def(QStringLiteral("Code"), FieldType::FixedText, 6),
+            Def(QStringLiteral("Active"), FieldType::Bool),
+            Def(QStringLiteral("Amount"), FieldType::SmallInt),
+            Def(QStringLiteral("Stamp"), FieldType::DateTime),
+        },
+        QStringLiteral("idxItems"),
+        indexFields};
 }
 
 bool CreateEmptyFile(const QString& path)
@@ -63,7 +63,7 @@ QString MessageOf(const std::function<void()>& action)
 
 class DatasetTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
@@ -321,7 +321,8 @@ TEST_F(DatasetTest, TextIsStoredCutToTheFieldWidth)
     };
     const Case cases[] = {
         {QStringLiteral("abcdefghij"), QStringLiteral("abcdefgh")},
-        {QStringLiteral("abcdefg") + kSmiley + QStringLiteral("xy"), QStringLiteral("abcdefg") + kSmiley},
+        {QStringLiteral("abcdefg") + kSmiley + QStringLiteral("xy"),
+         QStringLiteral("abcdefg") + kSmiley},
         {QStringLiteral("abcdefgh") + kSmiley, QStringLiteral("abcdefgh")},
     };
     TableDataset items(m_connection, ItemsTable());
@@ -527,11 +528,13 @@ TEST_F(DatasetTest, DatabaseErrorsCarryTheDriverText)
             items.Post();
     }
     const QString message = MessageOf([&] { items.Post(); });
-    EXPECT_TRUE(message.contains(QStringLiteral("UNIQUE constraint failed"))) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("UNIQUE constraint failed")))
+        << message.toStdString();
     EXPECT_EQ(items.State(), DatasetState::Insert);
 
-    EXPECT_TRUE(MessageOf([&] { m_connection.ExecDirect(QStringLiteral("DROP TABLE Missing")); })
-                    .contains(QStringLiteral("no such table: Missing")));
+    EXPECT_TRUE(MessageOf([&] {
+                    m_connection.ExecDirect(QStringLiteral("DROP TABLE Missing"));
+                }).contains(QStringLiteral("no such table: Missing")));
 }
 
 // --- Locate --------------------------------------------------------------------------------
@@ -594,17 +597,23 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LocateCase{"single", {kName}, {QStringLiteral("beta")}, {}, 2},
         LocateCase{"firstOfSeveral", {kName}, {QStringLiteral("alpha")}, {}, 1},
-        LocateCase{"twoColumns", {kGrp, kName}, {QStringLiteral("g2"), QStringLiteral("alpha")}, {}, 4},
-        LocateCase{"twoColumnsNone", {kGrp, kName}, {QStringLiteral("g2"), QStringLiteral("beta")}, {}, 0},
+        LocateCase{
+            "twoColumns", {kGrp, kName}, {QStringLiteral("g2"), QStringLiteral("alpha")}, {}, 4},
+        LocateCase{
+            "twoColumnsNone", {kGrp, kName}, {QStringLiteral("g2"), QStringLiteral("beta")}, {}, 0},
         LocateCase{"nullMatchesNull", {kGrp, kName}, {QVariant(), QStringLiteral("gamma")}, {}, 3},
-        LocateCase{"nullMatchesOnlyNull", {kGrp, kName}, {QVariant(), QStringLiteral("alpha")}, {}, 0},
+        LocateCase{
+            "nullMatchesOnlyNull", {kGrp, kName}, {QVariant(), QStringLiteral("alpha")}, {}, 0},
         LocateCase{"fixedWithoutBlanks", {kCode}, {QStringLiteral("AB")}, {}, 1},
         LocateCase{"fixedStoredUnpadded", {kCode}, {QStringLiteral("CD")}, {}, 2},
         LocateCase{"fixedWithBlanks", {kCode}, {QStringLiteral("CD    ")}, {}, 2},
         LocateCase{"caseMatters", {kName}, {QStringLiteral("BETA")}, {}, 0},
         LocateCase{"caseInsensitive", {kName}, {QStringLiteral("BETA")}, CaseInsensitive(), 2},
-        LocateCase{"caseInsensitiveNonAscii", {kName}, {QString::fromUtf8("\xC3\x84RGER")},
-                   CaseInsensitive(), 5},
+        LocateCase{"caseInsensitiveNonAscii",
+                   {kName},
+                   {QString::fromUtf8("\xC3\x84RGER")},
+                   CaseInsensitive(),
+                   5},
         LocateCase{"caseInsensitiveFixed", {kCode}, {QStringLiteral("cd")}, CaseInsensitive(), 2},
         LocateCase{"partial", {kName}, {QStringLiteral("alph")}, Partial(), 6},
         LocateCase{"partialCaseMatters", {kName}, {QStringLiteral("ALPH")}, Partial(), 0},
@@ -795,8 +804,8 @@ TEST_F(DatasetTest, StatementParameters)
 
     Statement statement(m_connection);
     // One parameter in two places.
-    statement.SetSQL(QStringLiteral(
-        "SELECT ID, Name FROM Items WHERE Grp = :Key OR Name = :key ORDER BY ID"));
+    statement.SetSQL(
+        QStringLiteral("SELECT ID, Name FROM Items WHERE Grp = :Key OR Name = :key ORDER BY ID"));
     EXPECT_EQ(statement.ParamNames(), QStringList{QStringLiteral("Key")});
     statement.SetParam(QStringLiteral("KEY"), QStringLiteral("x"));
     statement.Open();
@@ -840,7 +849,8 @@ TEST_F(DatasetTest, StatementParameterSizeCutsText)
     statement.SetParam(QStringLiteral("Name"), QStringLiteral("abcdef"));
     statement.SetParamSize(QStringLiteral("Name"), 3); // cuts the value already set
     EXPECT_EQ(statement.Param(QStringLiteral("Name")).toString(), QStringLiteral("abc"));
-    statement.SetParam(QStringLiteral("Name"), QStringLiteral("ab") + kSmiley + QStringLiteral("cd"));
+    statement.SetParam(QStringLiteral("Name"),
+                       QStringLiteral("ab") + kSmiley + QStringLiteral("cd"));
     statement.SetParamSize(QStringLiteral("Other"), 2);
     statement.SetParam(QStringLiteral("Other"), 12345); // not text: kept
     statement.Open();
@@ -855,8 +865,8 @@ TEST_F(DatasetTest, StatementExecSqlAndValueConversions)
     Insert(2, QStringLiteral("g"), QStringLiteral("b"));
     Insert(3, QStringLiteral("h"), QStringLiteral("c"));
     Statement statement(m_connection);
-    statement.SetSQL(QStringLiteral(
-        "UPDATE Items SET Active = :Active, Stamp = :Stamp WHERE Grp = :Grp"));
+    statement.SetSQL(
+        QStringLiteral("UPDATE Items SET Active = :Active, Stamp = :Stamp WHERE Grp = :Grp"));
     const QDateTime stamp(QDate(2025, 1, 2), QTime(3, 4, 5, 6));
     statement.SetParam(QStringLiteral("Active"), true);
     statement.SetParam(QStringLiteral("Stamp"), stamp);

@@ -40,23 +40,24 @@ TEST_P(CutToWidthTest, KeepsWholeCharacters)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CutToWidthTest,
-    ::testing::Values(
-        CutCase{"shorter", QStringLiteral("abc"), 5, QStringLiteral("abc")},
-        CutCase{"exact", QStringLiteral("abcde"), 5, QStringLiteral("abcde")},
-        CutCase{"longer", QStringLiteral("abcdef"), 5, QStringLiteral("abcde")},
-        CutCase{"zero", QStringLiteral("abc"), 0, QString()},
-        CutCase{"negativeKeepsAll", QStringLiteral("abc"), -1, QStringLiteral("abc")},
-        // The pair at the boundary counts as one character and stays whole.
-        CutCase{"pairEndsAtWidth", QStringLiteral("ab") + kSmiley + QStringLiteral("cd"), 3,
-                QStringLiteral("ab") + kSmiley},
-        CutCase{"pairJustAfterWidth", QStringLiteral("ab") + kSmiley + QStringLiteral("cd"), 2,
-                QStringLiteral("ab")},
-        // Five characters in ten UTF-16 units: nothing to cut at width 5.
-        CutCase{"pairsOnly", kSmiley + kSmiley + kSmiley + kSmiley + kSmiley, 5,
-                kSmiley + kSmiley + kSmiley + kSmiley + kSmiley},
-        CutCase{"pairsCut", kSmiley + kSmiley + kSmiley, 2, kSmiley + kSmiley},
-        CutCase{"multiByte", kEAcute + kEAcute + kEAcute + kEAcute, 3,
-                kEAcute + kEAcute + kEAcute}),
+    ::testing::Values(CutCase{"shorter", QStringLiteral("abc"), 5, QStringLiteral("abc")},
+                      CutCase{"exact", QStringLiteral("abcde"), 5, QStringLiteral("abcde")},
+                      CutCase{"longer", QStringLiteral("abcdef"), 5, QStringLiteral("abcde")},
+                      CutCase{"zero", QStringLiteral("abc"), 0, QString()},
+                      CutCase{"negativeKeepsAll", QStringLiteral("abc"), -1, QStringLiteral("abc")},
+                      // The pair at the boundary counts as one character and stays whole.
+                      CutCase{"pairEndsAtWidth",
+                              QStringLiteral("ab") + kSmiley + QStringLiteral("cd"), 3,
+                              QStringLiteral("ab") + kSmiley},
+                      CutCase{"pairJustAfterWidth",
+                              QStringLiteral("ab") + kSmiley + QStringLiteral("cd"), 2,
+                              QStringLiteral("ab")},
+                      // Five characters in ten UTF-16 units: nothing to cut at width 5.
+                      CutCase{"pairsOnly", kSmiley + kSmiley + kSmiley + kSmiley + kSmiley, 5,
+                              kSmiley + kSmiley + kSmiley + kSmiley + kSmiley},
+                      CutCase{"pairsCut", kSmiley + kSmiley + kSmiley, 2, kSmiley + kSmiley},
+                      CutCase{"multiByte", kEAcute + kEAcute + kEAcute + kEAcute, 3,
+                              kEAcute + kEAcute + kEAcute}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FieldTextTest, TextIsCutAndFixedTextPaddedOnAssignment)
@@ -144,8 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"integerFromBool", FieldType::Integer, QVariant(true), QVariant(1)},
         ConvertCase{"integerBad", FieldType::Integer, QStringLiteral("4x"), QVariant()},
         ConvertCase{"integerOver", FieldType::Integer, QVariant(qlonglong(1) << 31), QVariant()},
-        ConvertCase{"dateTimeBlank", FieldType::DateTime,
-                    QStringLiteral("2024-03-05 06:07:08.009"),
+        ConvertCase{"dateTimeBlank", FieldType::DateTime, QStringLiteral("2024-03-05 06:07:08.009"),
                     QVariant(QDateTime(QDate(2024, 3, 5), QTime(6, 7, 8, 9)))},
         ConvertCase{"dateTimeIso", FieldType::DateTime, QStringLiteral("2024-03-05T06:07:08"),
                     QVariant(QDateTime(QDate(2024, 3, 5), QTime(6, 7, 8)))},
@@ -205,17 +205,15 @@ TEST(FieldConversionTest, ReadersOfOtherTypes)
 
 TEST(FieldEventsTest, GetTextAndSetTextGoThroughTheHandlers)
 {
-    Field password(Def(QStringLiteral("UserPassword"), FieldType::Text, 8, true,
-                            QStringLiteral("Password")));
+    Field password(
+        Def(QStringLiteral("UserPassword"), FieldType::Text, 8, true, QStringLiteral("Password")));
     EXPECT_EQ(password.DisplayLabel(), QStringLiteral("Password"));
     QList<bool> asked;
     password.OnGetText = [&](const Field& field, bool displayText) {
         asked.append(displayText);
         return field.IsNull() ? QString() : QStringLiteral("****");
     };
-    password.OnSetText = [](Field& field, const QString& text) {
-        field.SetValue(text.toUpper());
-    };
+    password.OnSetText = [](Field& field, const QString& text) { field.SetValue(text.toUpper()); };
     password.SetText(QStringLiteral("secret-and-more"));
     EXPECT_EQ(password.AsString(), QStringLiteral("SECRET-A")); // cut after the handler
     EXPECT_EQ(password.DisplayText(), QStringLiteral("****"));
@@ -241,12 +239,12 @@ TEST(TableDefTest, FieldLookupIgnoresCase)
 TEST(RequiredFieldsTest, NamesTheFirstMissingFieldByItsLabel)
 {
     std::vector<std::unique_ptr<Field>> fields;
-    fields.push_back(std::make_unique<Field>(
-        Def(QStringLiteral("ID"), FieldType::AutoInc, 0, true)));
+    fields.push_back(
+        std::make_unique<Field>(Def(QStringLiteral("ID"), FieldType::AutoInc, 0, true)));
     fields.push_back(std::make_unique<Field>(
         Def(QStringLiteral("UserName"), FieldType::Text, 80, true, QStringLiteral("User Name"))));
-    fields.push_back(std::make_unique<Field>(
-        Def(QStringLiteral("Code"), FieldType::FixedText, 4, true)));
+    fields.push_back(
+        std::make_unique<Field>(Def(QStringLiteral("Code"), FieldType::FixedText, 4, true)));
 
     const auto message = [&]() -> QString {
         try {

@@ -23,8 +23,7 @@ const QString kGroup = QStringLiteral("isGroup");
 MemTable Accounts()
 {
     return MemTable({Def(kName, FieldType::Text, 80, true, QStringLiteral("Name")),
-                     Def(kSid, FieldType::FixedText, 12),
-                     Def(kGroup, FieldType::Bool)});
+                     Def(kSid, FieldType::FixedText, 12), Def(kGroup, FieldType::Bool)});
 }
 
 void Add(MemTable& table, const QString& name, const QVariant& sid, const QVariant& isGroup)
@@ -46,7 +45,7 @@ QStringList Names(MemTable& table)
 
 class MemTableTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         m_table.Open();
@@ -152,18 +151,31 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LocateCase{"byName", {kName}, {QStringLiteral("alice")}, false, QStringLiteral("alice")},
         LocateCase{"caseMatters", {kName}, {QStringLiteral("ALICE")}, false, QString()},
-        LocateCase{"caseInsensitive", {kName}, {QStringLiteral("ALICE")}, true, QStringLiteral("alice")},
-        LocateCase{"fixedIgnoresBlanks", {kSid}, {QStringLiteral("S-1-5-3")}, false,
+        LocateCase{
+            "caseInsensitive", {kName}, {QStringLiteral("ALICE")}, true, QStringLiteral("alice")},
+        LocateCase{"fixedIgnoresBlanks",
+                   {kSid},
+                   {QStringLiteral("S-1-5-3")},
+                   false,
                    QStringLiteral("Admins")},
-        LocateCase{"fixedSearchPadded", {kSid}, {QStringLiteral("S-1-5-3     ")}, false,
+        LocateCase{"fixedSearchPadded",
+                   {kSid},
+                   {QStringLiteral("S-1-5-3     ")},
+                   false,
                    QStringLiteral("Admins")},
         LocateCase{"nullMatchesNull", {kSid}, {QVariant()}, false, QStringLiteral("bob")},
-        LocateCase{"twoFields", {kGroup, kName}, {true, QStringLiteral("Admins")}, false,
+        LocateCase{"twoFields",
+                   {kGroup, kName},
+                   {true, QStringLiteral("Admins")},
+                   false,
                    QStringLiteral("Admins")},
-        LocateCase{"twoFieldsConverted", {kGroup, kName}, {QStringLiteral("True"), QStringLiteral("Sales")},
-                   false, QStringLiteral("Sales")},
-        LocateCase{"twoFieldsNone", {kGroup, kName}, {false, QStringLiteral("Admins")}, false,
-                   QString()}),
+        LocateCase{"twoFieldsConverted",
+                   {kGroup, kName},
+                   {QStringLiteral("True"), QStringLiteral("Sales")},
+                   false,
+                   QStringLiteral("Sales")},
+        LocateCase{
+            "twoFieldsNone", {kGroup, kName}, {false, QStringLiteral("Admins")}, false, QString()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MemTableTest, EditCancelAndEvents)

@@ -38,8 +38,7 @@ void FoldCase(sqlite3_context* context, int, sqlite3_value** argv)
     }
     const auto* text = static_cast<const char16_t*>(sqlite3_value_text16(argv[0]));
     const int bytes = sqlite3_value_bytes16(argv[0]);
-    const QString folded =
-        QString::fromUtf16(text, static_cast<qsizetype>(bytes / 2)).toLower();
+    const QString folded = QString::fromUtf16(text, static_cast<qsizetype>(bytes / 2)).toLower();
     sqlite3_result_text16(context, folded.utf16(), static_cast<int>(folded.size() * 2),
                           SQLITE_TRANSIENT);
 }
@@ -105,8 +104,8 @@ bool SqliteBackend::Open(QSqlDatabase& db, const ConnectionParams& params, QStri
     sqlite3* handle = SqliteHandle(db);
     if (!handle ||
         sqlite3_create_function_v2(handle, kFoldFunction, 1,
-                                   SQLITE_UTF16 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
-                                   nullptr, FoldCase, nullptr, nullptr, nullptr) != SQLITE_OK) {
+                                   SQLITE_UTF16 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   FoldCase, nullptr, nullptr, nullptr) != SQLITE_OK) {
         error = QStringLiteral("Cannot open the database file \"%1\": %2")
                     .arg(file, handle ? QString::fromUtf8(sqlite3_errmsg(handle))
                                       : QStringLiteral("no SQLite handle"));
@@ -149,7 +148,8 @@ QVariant SqliteBackend::BindValue(const QVariant& value) const
     case QMetaType::Bool:
         return QVariant(value.toBool() ? 1 : 0);
     case QMetaType::QDateTime:
-        return QVariant(value.toDateTime().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+        return QVariant(
+            value.toDateTime().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
     case QMetaType::QDate:
         return QVariant(value.toDate().toString(QStringLiteral("yyyy-MM-dd")));
     default:

@@ -10,7 +10,7 @@ namespace velmora::data {
 
 class SqliteBackend : public Backend
 {
-public:
+  public:
     QString ProviderName() const override { return QStringLiteral("SQLite"); }
     QString DriverName() const override { return QStringLiteral("QSQLITE"); }
     // Opens an existing database file only (a missing file is an error, never created);
