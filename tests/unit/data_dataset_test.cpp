@@ -548,6 +548,12 @@ struct LocateCase
     int expectedId; // 0: not found
 };
 
+// Failure messages name the case.
+void PrintTo(const LocateCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class LocateTest : public DatasetTest, public ::testing::WithParamInterface<LocateCase>
 {
 };

@@ -28,6 +28,12 @@ struct CutCase
     QString expected;
 };
 
+// Failure messages name the case.
+void PrintTo(const CutCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CutToWidthTest : public ::testing::TestWithParam<CutCase>
 {
 };
@@ -100,6 +106,12 @@ struct ConvertCase
     QVariant input;
     QVariant expected; // invalid: the assignment raises
 };
+
+// Failure messages name the case.
+void PrintTo(const ConvertCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class ConvertFieldValueTest : public ::testing::TestWithParam<ConvertCase>
 {

@@ -133,6 +133,12 @@ struct LocateCase
     QString expected; // empty: not found
 };
 
+// Failure messages name the case.
+void PrintTo(const LocateCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class MemTableLocateTest : public MemTableTest, public ::testing::WithParamInterface<LocateCase>
 {
 };

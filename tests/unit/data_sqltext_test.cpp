@@ -18,6 +18,12 @@ struct PositionalCase
     QList<int> order;
 };
 
+// Failure messages name the case.
+void PrintTo(const PositionalCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ToPositionalTest : public ::testing::TestWithParam<PositionalCase>
 {
 };
@@ -80,6 +86,12 @@ struct QuoteCase
     QString sql;
     QString expected;
 };
+
+// Failure messages name the case.
+void PrintTo(const QuoteCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class BracketsToDoubleQuotesTest : public ::testing::TestWithParam<QuoteCase>
 {
