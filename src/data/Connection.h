@@ -32,7 +32,8 @@ public:
     virtual QString DriverName() const = 0;
     // Opens `db` (already added with DriverName()); false with the reason in `error`.
     virtual bool Open(QSqlDatabase& db, const ConnectionParams& params, QString& error) = 0;
-    // Rewrites the program's SQL (bracket quoting, :Name parameters) for this backend.
+    // Rewrites the program's SQL quoting ([Full Control]) for this backend. Statements and
+    // datasets hand it SQL whose :Name parameters have already become positional '?'.
     virtual QString Dialect(const QString& sql) const = 0;
     // SQL type of a field in this backend's schema.
     virtual QString SqlType(const FieldDef& field) const = 0;
