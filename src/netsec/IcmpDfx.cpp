@@ -3,6 +3,7 @@
 #include "applib/DfxFormat.h"
 #include "applib/LastError.h"
 #include "netsec/NetApiDfx.h"
+#include "netsec/SocketDfx.h"
 #include "platform/OsError.h"
 
 namespace velmora::netsec {
@@ -40,15 +41,28 @@ QString PingStatusText(uint32_t status)
     }
 }
 
+QString PingStatusText()
+{
+    return PingStatusText(GetOsLastError());
+}
+
 bool PingRtt(Network& network, const QString& host, uint32_t& roundTripMs, uint32_t timeoutMs)
 {
     constexpr uint32_t kHostUnreachable = 1232;
-    uint32_t address = 0;
-    if (!network.ResolveHost(StripServerUNC(host), address)) {
-        if (GetOsLastError() == 0)
-            SetOsLastError(kHostUnreachable);
-        SetLastErrorFromOS(false);
-        return false;
+    uint32_t address = ParseAddress(StripServerUNC(host));
+    if (address == kInaddrNone) {
+        QString text;
+        if (!HostAddressText(network, host, text)) {
+            const uint32_t code = GetOsLastError();
+            SetLastErrorText(ResolveErrorText(code == 0 ? kHostUnreachable : code), false,
+                             code == 0 ? kHostUnreachable : code);
+            return false;
+        }
+        address = ParseAddress(text);
+        if (address == kInaddrNone) {
+            SetLastErrorCode(kHostUnreachable, false);
+            return false;
+        }
     }
     const QByteArray request(32, 'X');
     EchoReply reply;
@@ -56,7 +70,7 @@ bool PingRtt(Network& network, const QString& host, uint32_t& roundTripMs, uint3
         roundTripMs = reply.roundTripMs == 0 ? 1 : reply.roundTripMs;
         return true;
     }
-    SetLastErrorText(PingStatusText(GetOsLastError()), false, kDfxErrorText);
+    SetLastErrorText(PingStatusText(), false, kDfxErrorText);
     return false;
 }
 

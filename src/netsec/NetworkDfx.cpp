@@ -6,6 +6,9 @@
 #include "netsec/NetApiDfx.h"
 #include "platform/OsError.h"
 
+#include <algorithm>
+#include <new>
+
 namespace velmora::netsec {
 
 using namespace platform;
@@ -15,6 +18,21 @@ constexpr uint32_t kEnumBufferSize = 32000;
 constexpr uint32_t kEnumBatch = 1000;
 const QString kWebClientProviders = QStringLiteral("Web Client Network;");
 const QString kVmWareProviders = QStringLiteral("VmWare Shared Folders;");
+
+// Whether a name is a part of a list text such as "VmWare Shared Folders;" (without regard
+// to case). An empty name is no part of anything: a plain substring test would say yes.
+bool OccursWithin(const QString& name, const QString& text)
+{
+    return !name.isEmpty() && text.contains(name, Qt::CaseInsensitive);
+}
+
+// The final path component of a remote name: the text after the last backslash or colon.
+QString FinalComponent(const QString& remoteName)
+{
+    const qsizetype cut =
+        std::max(remoteName.lastIndexOf(QLatin1Char('\\')), remoteName.lastIndexOf(QLatin1Char(':')));
+    return remoteName.mid(cut + 1);
+}
 
 // Closes an enumeration handle whichever way the walk leaves.
 class EnumGuard
@@ -139,7 +157,7 @@ int TDfxEnumNet::InternalEnumerate(int level, QList<Node>& target, const NetReso
         const QString resource = container ? container->remoteName
                                            : QStringLiteral("<RESOURCETYPE_ANY>");
         // The WebDAV provider fails to enumerate on most networks; that is expected.
-        if (!kWebClientProviders.contains(resource, Qt::CaseInsensitive))
+        if (!OccursWithin(resource, kWebClientProviders))
             LogErrorFmt(QStringLiteral("\"%s\" for NetResource \"%s\""), {m_lastErrorText, resource},
                         QStringLiteral("TDfxEnumNet.InternalEnumerate.WNetOpenEnum"));
         return 0;
@@ -147,6 +165,19 @@ int TDfxEnumNet::InternalEnumerate(int level, QList<Node>& target, const NetReso
 
     EnumGuard guard(m_network, handle);
     int result = 0;
+    try {
+        ReadLevel(handle, level, target, result);
+    } catch (const std::bad_alloc& e) {
+        // A walk that runs out of memory keeps what it found so far.
+        m_lastErrorText = QString::fromLatin1(e.what());
+        LogErrorFmt(QStringLiteral("Error in %s = %s"),
+                    {QStringLiteral("TDfxEnumNet.InternalEnumerate"), m_lastErrorText});
+    }
+    return result;
+}
+
+void TDfxEnumNet::ReadLevel(EnumHandle handle, int level, QList<Node>& target, int& result)
+{
     std::vector<NetResource> entries;
     for (;;) {
         uint32_t count = kEnumBatch;
@@ -169,7 +200,7 @@ int TDfxEnumNet::InternalEnumerate(int level, QList<Node>& target, const NetReso
         }
         for (const NetResource& entry : entries) {
             // "SHARED" is a part of the VMware provider's name and is skipped with it.
-            if (kVmWareProviders.contains(entry.remoteName, Qt::CaseInsensitive))
+            if (OccursWithin(entry.remoteName, kVmWareProviders))
                 continue;
             Node node;
             node.name = StripServerUNC(entry.remoteName);
@@ -185,7 +216,89 @@ int TDfxEnumNet::InternalEnumerate(int level, QList<Node>& target, const NetReso
             }
         }
     }
-    return result;
+}
+
+void TWNetStrings::Clear()
+{
+    m_names.clear();
+    m_resources.clear();
+}
+
+void TWNetStrings::Add(const QString& name, const NetResource& resource)
+{
+    NetResource kept;
+    kept.scope = resource.scope;
+    kept.type = resource.type;
+    kept.displayType = resource.displayType;
+    kept.usage = resource.usage;
+    kept.remoteName = resource.remoteName;
+    m_names.append(name);
+    m_resources.append(kept);
+}
+
+void TWNetStrings::Delete(int index)
+{
+    m_names.removeAt(index);
+    m_resources.removeAt(index);
+}
+
+namespace {
+// The walk shared by the provider and domain lists.
+bool ListContainers(Network& network, uint32_t usage, const NetResource* container,
+                    TWNetStrings& list)
+{
+    list.Clear();
+    EnumHandle handle = 0;
+    if (network.WNetOpenEnum(kResourceGlobalNet, kResourceTypeAny, usage, container, handle) !=
+        kNoError) {
+        SetLastErrorFromOS(false);
+        return false;
+    }
+    EnumGuard guard(network, handle);
+    std::vector<NetResource> entries;
+    for (;;) {
+        uint32_t count = kEnumBatch;
+        entries.clear();
+        const uint32_t status = network.WNetEnumResource(handle, count, entries, kEnumBufferSize);
+        if (status == kErrorNoMoreItems)
+            return true;
+        // A "more data" answer that brought nothing would repeat for ever.
+        if ((status != kNoError && status != kErrorMoreData) || entries.empty()) {
+            SetLastErrorCode(status, false);
+            return false;
+        }
+        for (const NetResource& entry : entries)
+            list.Add(FinalComponent(entry.remoteName), entry);
+    }
+}
+} // namespace
+
+bool ListNetworkProviders(Network& network, TWNetStrings& list)
+{
+    return ListContainers(network, kResourceUsageContainer, nullptr, list);
+}
+
+bool ListProviderDomains(Network& network, const QString& provider, TWNetStrings& list)
+{
+    NetResource container;
+    container.scope = kResourceGlobalNet;
+    container.type = kResourceTypeAny;
+    container.displayType = kDisplayTypeNetwork;
+    container.usage = kResourceUsageReserved;
+    container.provider = provider;
+    return ListContainers(network, kResourceUsageContainer, &container, list);
+}
+
+QString LanManProviderName(Network& network)
+{
+    constexpr uint32_t kNameChars = 260;
+    QString name;
+    uint32_t bufferSize = kNameChars;
+    if (network.WNetGetProviderName(kWNetLanManProviderType, name, bufferSize) != kNoError) {
+        LogApiError(QStringLiteral("WNetGetProviderName"));
+        return QString();
+    }
+    return name;
 }
 
 bool AddServerConnection(Network& network, const QString& machine, const QString& userName,

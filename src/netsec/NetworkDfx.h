@@ -13,6 +13,37 @@ namespace velmora::netsec {
 // Text of a network-router error, as the enumeration reports it.
 QString WNetErrorText(platform::Network& network, uint32_t error);
 
+// A string list in which every entry owns a copy of its resource description: scope, type,
+// display type, usage and the remote name (the other texts are not kept). A plain value:
+// copies own their descriptions too, so a caller's copy never refers to freed ones.
+class TWNetStrings
+{
+public:
+    void Clear();
+    int Count() const { return int(m_names.size()); }
+    void Add(const QString& name, const platform::NetResource& resource);
+    void Delete(int index);
+    const QString& Name(int index) const { return m_names.at(index); }
+    // The kept copy: the other text members are empty.
+    const platform::NetResource& Resource(int index) const { return m_resources.at(index); }
+    const QStringList& Names() const { return m_names; }
+
+private:
+    QStringList m_names;
+    QList<platform::NetResource> m_resources;
+};
+
+// The network providers (the top level of the network). False when the enumeration cannot
+// be opened or fails midway, with the reason in the last-error store (not logged); `list`
+// then holds what was read before the failure.
+bool ListNetworkProviders(platform::Network& network, TWNetStrings& list);
+// The domains and workgroups of one provider; as ListNetworkProviders.
+bool ListProviderDomains(platform::Network& network, const QString& provider, TWNetStrings& list);
+// The name of the LAN Manager provider (type 0x00020000), the add-domain dialog's default.
+// Empty when the call fails, which is logged. The caller keeps it: the network is asked on
+// every call.
+QString LanManProviderName(platform::Network& network);
+
 class TDfxEnumNet
 {
 public:
@@ -40,6 +71,8 @@ private:
     };
     // Returns 1 when at least one server was found below the container, else 0.
     int InternalEnumerate(int level, QList<Node>& target, const platform::NetResource* container);
+    // Reads an open enumeration into `target`; `result` becomes 1 at the first server.
+    void ReadLevel(platform::EnumHandle handle, int level, QList<Node>& target, int& result);
     const Node* FindProvider(const QString& provider) const;
 
     platform::Network& m_network;
