@@ -31,7 +31,10 @@ constexpr uint16_t kSeOwnerDefaulted = 0x0001;
 constexpr uint16_t kSeGroupDefaulted = 0x0002;
 
 // Every read goes through these: the caller has checked the range first.
-uint8_t Byte(QByteArrayView b, qsizetype at) { return static_cast<uint8_t>(b[at]); }
+uint8_t Byte(QByteArrayView b, qsizetype at)
+{
+    return static_cast<uint8_t>(b[at]);
+}
 uint16_t Le16(QByteArrayView b, qsizetype at)
 {
     return static_cast<uint16_t>(Byte(b, at) | (Byte(b, at + 1) << 8));

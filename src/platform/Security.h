@@ -6,6 +6,22 @@
 // larger than the list, truncated SIDs) gives false and the thread's last error
 // (87 invalid parameter, 1336 invalid ACL, 1337 invalid SID, 1338 invalid descriptor),
 // never a read out of bounds.
+//
+// What counts as malformed, and which error it gives:
+// - 1338, the descriptor: shorter than its 20-byte header, a revision other than 1, no
+//   self-relative bit (a buffer cannot carry the absolute form, which holds pointers), or
+//   a part that does not lie inside the buffer: an offset into the header, past the end or
+//   off the 4-byte alignment the platform keeps, an owner or group whose sub-authorities
+//   run past the end, a list whose header or stated size runs past the end.
+// - 1337, a SID: revision other than 1, more than 15 sub-authorities, or (for the SID
+//   functions) fewer bytes than the count needs.
+// - 1336, a list: revision outside 2..4, a stated size below 8, not a multiple of 4 or
+//   larger than the bytes given, or an entry that does not fit: header past the list's
+//   size, entry size below 8 or not a multiple of 4 (a size of 0 would make every later
+//   entry the same one), or, for allow, deny, audit and alarm entries (types 0 to 3), no
+//   whole SID after the mask.
+// - 87: an index past the count (GetAce, GetSidSubAuthority).
+// Bytes after a list's stated size, or after a SID's last sub-authority, are ignored.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -51,9 +67,12 @@ bool GetSidSubAuthorityCount(QByteArrayView sid, uint8_t& count);
 bool GetSidSubAuthority(QByteArrayView sid, uint32_t index, uint32_t& value);
 // The six-byte identifier authority, big-endian.
 bool GetSidIdentifierAuthority(QByteArrayView sid, uint64_t& authority);
+// The first byte, whether or not the rest is a valid SID; 0 for an empty view.
 uint8_t GetSidRevision(QByteArrayView sid);
 
-// "S-1-5-21-..." to binary; empty for a text that is not a SID.
+// "S-1-5-21-..." to binary; empty for a text that is not a SID. Takes revision 1, a
+// decimal authority below 2^48 and 0 to 15 decimal sub-authorities below 2^32; no blanks,
+// signs or empty parts. "s-" is taken as "S-".
 QByteArray SidFromText(const QString& text);
 // Binary to "S-1-..." (authority as the decimal value of its six bytes); empty if invalid.
 QString SidToString(QByteArrayView sid);
@@ -76,16 +95,26 @@ struct AceView
     QByteArrayView sid; // inside the descriptor's buffer
 };
 
+// The header is sound and every entry the count announces fits.
 bool IsValidAcl(QByteArrayView acl);
+// Checks the header only. aceCount is the count the header states, even when fewer entries
+// fit (as the platform reports it); aclBytesInUse runs to the end of the last of those
+// entries that fits, walking from the first. A caller that asks GetAce for each index then
+// skips exactly the entries that do not fit.
 bool GetAclInformation(QByteArrayView acl, AclSizeInformation& info);
-// Entry `index` (from 0); false for an index past the count or an entry that does not fit.
+// Entry `index` (from 0); false for an index past the count (87) or when this entry or one
+// before it does not fit (1336). For types 0 to 3 `sid` is the SID after the mask; for
+// other types it is that SID when the bytes there hold one, else a null view.
 bool GetAce(QByteArrayView acl, uint32_t index, AceView& ace);
 
 // --- Security descriptors ---------------------------------------------------------------
 
+// Checks the header, both SIDs and both lists with everything in them.
 bool IsValidSecurityDescriptor(QByteArrayView descriptor);
 // present false: no DACL. present true with a null `dacl` (dacl.data() == nullptr): a
-// null DACL, which grants everyone everything.
+// null DACL, which grants everyone everything. Otherwise `dacl` covers exactly the list's
+// stated size; its content is left to GetAclInformation and GetAce, so a list with one bad
+// entry still yields its good ones.
 bool GetSecurityDescriptorDacl(QByteArrayView descriptor, bool& present, QByteArrayView& dacl,
                                bool& defaulted);
 // A null `owner` when the descriptor has none.
@@ -105,9 +134,14 @@ struct AceSpec
 
 enum class DaclKind { Absent, Null, List };
 
-// A self-relative descriptor: owner, group (either may be empty), and the DACL.
+// A self-relative descriptor: owner, group (either may be empty), and the DACL, laid out
+// in that order after the header, each part padded to 4 bytes. Absent: no DACL-present
+// bit; Null: the bit with a DACL offset of 0; List: the bit and `entries` (none gives an
+// empty list). The parts are copied as given, so tests can build malformed ones. Empty
+// when the list would exceed 65535 bytes.
 QByteArray BuildSecurityDescriptor(const QByteArray& owner, const QByteArray& group, DaclKind kind,
                                    const QList<AceSpec>& entries = {});
+// A revision-2 list; each entry's size is 8 plus its SID, rounded up to 4 bytes.
 QByteArray BuildAcl(const QList<AceSpec>& entries);
 
 } // namespace velmora::platform
