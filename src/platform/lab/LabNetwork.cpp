@@ -1,6 +1,7 @@
 #include "platform/lab/LabNetwork.h"
 
 #include "platform/OsError.h"
+#include "platform/lab/LabNetworkState.h"
 
 #include <QHash>
 #include <QThread>
@@ -12,127 +13,68 @@ namespace velmora::platform::lab {
 
 namespace {
 
-QString Key(const QString& name)
-{
-    return StripServerPrefix(name).toCaseFolded();
-}
-
-uint32_t Failed(uint32_t code)
-{
-    SetOsLastError(code);
-    return code;
-}
-
 // The extended error of the last 1208 on this thread, as WNetGetLastError answers it.
 thread_local ExtendedError t_extendedError;
 
 constexpr uint32_t kLoopbackAddress = 0x7F000001u;
 
-struct Enumeration
-{
-    std::vector<NetResource> entries;
-    size_t next = 0;
-    std::optional<ErrorAfter> failAfter; // the enumeration fails once `count` entries went out
-};
-
-struct Connection
-{
-    QString remoteName; // as the caller wrote it
-    QString machineKey;
-    QString user;        // the account it was made with
-    bool withCredential; // made with one of the machine's credentials
-};
-
-bool SameIdentity(const QString& a, const QString& b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
-struct LabNetwork::State
+bool LabNetwork::State::Admits(const Machine& machine) const
 {
-    explicit State(LabModel m) : model(std::move(m)) {}
-
-    const LabModel model;
-    mutable std::mutex mutex;
-
-    std::map<EnumHandle, Enumeration> enumerations;
-    EnumHandle nextEnumHandle = 1;
-    std::map<RegKey, QString> registryKeys; // open key -> machine key ("" local)
-    RegKey nextRegistryKey = 0x1000;
-    std::vector<Connection> connections;
-    QHash<QString, QHash<QString, int>> callCounts; // machine key -> call -> count
-    std::unordered_map<void*, std::shared_ptr<void>> buffers;
-
-    void Count(const QString& machine, const char* call)
-    {
-        ++callCounts[Key(machine)][QString::fromLatin1(call)];
-    }
-
-    bool IsLocal(const QString& machine) const
-    {
-        const QString name = StripServerPrefix(machine);
-        return name.isEmpty() || Key(name) == Key(model.local.computer);
-    }
-
-    // Caller holds the lock.
-    bool Admits(const Machine& machine) const
-    {
-        if (machine.admitsAnyone)
+    if (machine.admitsAnyone)
+        return true;
+    for (const QString& identity : machine.admits) {
+        if (SameIdentity(identity, model.local.user))
             return true;
-        for (const QString& identity : machine.admits) {
-            if (SameIdentity(identity, model.local.user))
-                return true;
-        }
-        const QString key = Key(machine.name);
-        for (const Connection& connection : connections) {
-            if (connection.machineKey == key && connection.withCredential)
-                return true;
-        }
-        return false;
     }
+    const QString key = Key(machine.name);
+    for (const Connection& connection : connections) {
+        if (connection.machineKey == key && connection.withCredential)
+            return true;
+    }
+    return false;
+}
 
-    uint32_t NetServerGetInfo(const QString& server, uint32_t level, void** buffer)
-    {
-        std::lock_guard lock(mutex);
-        const QString name = StripServerPrefix(server);
-        Count(name.isEmpty() ? model.local.computer : name, "NetServerGetInfo");
-        if (buffer == nullptr)
-            return Failed(kErrorInvalidParameter);
-        *buffer = nullptr;
-        const Machine* machine = model.FindMachine(name.isEmpty() ? model.local.computer : name);
-        auto info = std::make_shared<ServerInfo101>();
-        if (machine != nullptr) {
-            if (machine->typeError)
-                return Failed(*machine->typeError);
-            info->name = machine->name;
-            info->type = machine->type;
-            info->comment = machine->comment;
-        } else if (IsLocal(name)) {
-            // The computer the program runs on, when the file does not list it: a workstation.
-            info->name = model.local.computer;
-            info->type = kSvTypeWorkstation | kSvTypeServer | kSvTypeNt;
-        } else {
-            return Failed(kErrorBadNetPath);
-        }
-        if (level != 101)
-            return Failed(kErrorInvalidLevel);
-        *buffer = info.get();
-        buffers.emplace(info.get(), info);
-        return kNoError;
+uint32_t LabNetwork::State::NetServerGetInfo(const QString& server, uint32_t level, void** buffer)
+{
+    std::lock_guard lock(mutex);
+    const QString name = StripServerPrefix(server);
+    Count(name.isEmpty() ? model.local.computer : name, "NetServerGetInfo");
+    if (buffer == nullptr)
+        return Failed(kErrorInvalidParameter);
+    *buffer = nullptr;
+    const Machine* machine = model.FindMachine(name.isEmpty() ? model.local.computer : name);
+    auto info = std::make_shared<ServerInfo101>();
+    if (machine != nullptr) {
+        if (machine->typeError)
+            return Failed(*machine->typeError);
+        info->name = machine->name;
+        info->type = machine->type;
+        info->comment = machine->comment;
+    } else if (IsLocal(name)) {
+        // The computer the program runs on, when the file does not list it: a workstation.
+        info->name = model.local.computer;
+        info->type = kSvTypeWorkstation | kSvTypeServer | kSvTypeNt;
+    } else {
+        return Failed(kErrorBadNetPath);
     }
+    if (level != 101)
+        return Failed(kErrorInvalidLevel);
+    *buffer = info.get();
+    buffers.emplace(info.get(), info);
+    return kNoError;
+}
 
-    uint32_t NetApiBufferFree(void* buffer)
-    {
-        std::lock_guard lock(mutex);
-        if (buffer == nullptr)
-            return kNoError;
-        if (buffers.erase(buffer) == 0)
-            return Failed(kErrorInvalidParameter);
+uint32_t LabNetwork::State::NetApiBufferFree(void* buffer)
+{
+    std::lock_guard lock(mutex);
+    if (buffer == nullptr)
         return kNoError;
-    }
-};
+    if (buffers.erase(buffer) == 0)
+        return Failed(kErrorInvalidParameter);
+    return kNoError;
+}
 
 namespace {
 
@@ -146,6 +88,24 @@ class LabNetApiLibrary : public NetApiLibrary
             return state->NetServerGetInfo(server, level, buffer);
         };
         m_bufferFree = [state](void* buffer) { return state->NetApiBufferFree(buffer); };
+        m_shareEnum = [state](const QString& server, uint32_t level, void** buffer,
+                              uint32_t preferredMaxLength, uint32_t& entriesRead,
+                              uint32_t& totalEntries, uint32_t* resumeHandle) {
+            return state->NetShareEnum(server, level, buffer, preferredMaxLength, entriesRead,
+                                       totalEntries, resumeHandle);
+        };
+        m_userEnum = [state](const QString& server, uint32_t level, uint32_t filter,
+                             void** buffer, uint32_t preferredMaxLength, uint32_t& entriesRead,
+                             uint32_t& totalEntries, uint32_t* resumeHandle) {
+            return state->NetUserEnum(server, level, filter, buffer, preferredMaxLength,
+                                      entriesRead, totalEntries, resumeHandle);
+        };
+        m_userGetGroups = [state](const QString& server, const QString& userName, uint32_t level,
+                                  void** buffer, uint32_t preferredMaxLength,
+                                  uint32_t& entriesRead, uint32_t& totalEntries) {
+            return state->NetUserGetGroups(server, userName, level, buffer, preferredMaxLength,
+                                           entriesRead, totalEntries);
+        };
     }
 
     const void* Resolve(const QString& entryName) const override
@@ -154,13 +114,71 @@ class LabNetApiLibrary : public NetApiLibrary
             return &m_serverGetInfo;
         if (entryName == QStringLiteral("NetApiBufferFree"))
             return &m_bufferFree;
+        if (entryName == QStringLiteral("NetShareEnum"))
+            return &m_shareEnum;
+        if (entryName == QStringLiteral("NetUserEnum"))
+            return &m_userEnum;
+        if (entryName == QStringLiteral("NetUserGetGroups"))
+            return &m_userGetGroups;
         return nullptr;
     }
 
   private:
     netapi::NetServerGetInfoFn m_serverGetInfo;
     netapi::NetApiBufferFreeFn m_bufferFree;
+    netapi::NetShareEnumFn m_shareEnum;
+    netapi::NetUserEnumFn m_userEnum;
+    netapi::NetUserGetGroupsFn m_userGetGroups;
 };
+
+// The local security authority's entry points of "advapi32.dll".
+class LabLsaLibrary : public Library
+{
+  public:
+    explicit LabLsaLibrary(std::shared_ptr<LabNetwork::State> state)
+    {
+        m_openPolicy = [state](const QString& systemName, uint32_t desiredAccess,
+                               LsaHandle& handle) {
+            return state->LsaOpenPolicy(systemName, desiredAccess, handle);
+        };
+        m_queryInformationPolicy = [state](LsaHandle handle, uint32_t informationClass,
+                                           void** buffer) {
+            return state->LsaQueryInformationPolicy(handle, informationClass, buffer);
+        };
+        m_freeMemory = [state](void* buffer) { return state->LsaFreeMemory(buffer); };
+        m_close = [state](LsaHandle handle) { return state->LsaClose(handle); };
+        m_ntStatusToWinError = [](uint32_t status) { return LsaNtStatusToWinError(status); };
+    }
+
+    const void* Resolve(const QString& entryName) const override
+    {
+        if (entryName == QStringLiteral("LsaOpenPolicy"))
+            return &m_openPolicy;
+        if (entryName == QStringLiteral("LsaQueryInformationPolicy"))
+            return &m_queryInformationPolicy;
+        if (entryName == QStringLiteral("LsaFreeMemory"))
+            return &m_freeMemory;
+        if (entryName == QStringLiteral("LsaClose"))
+            return &m_close;
+        if (entryName == QStringLiteral("LsaNtStatusToWinError"))
+            return &m_ntStatusToWinError;
+        return nullptr;
+    }
+
+  private:
+    lsa::LsaOpenPolicyFn m_openPolicy;
+    lsa::LsaQueryInformationPolicyFn m_queryInformationPolicy;
+    lsa::LsaFreeMemoryFn m_freeMemory;
+    lsa::LsaCloseFn m_close;
+    lsa::LsaNtStatusToWinErrorFn m_ntStatusToWinError;
+};
+
+bool IsLibrary(const QString& name, const char* base)
+{
+    const QString plain = QString::fromLatin1(base);
+    return name.compare(plain, Qt::CaseInsensitive) == 0 ||
+           name.compare(plain + QStringLiteral(".dll"), Qt::CaseInsensitive) == 0;
+}
 
 NetResource Container(uint32_t displayType, const QString& remoteName, const QString& provider,
                       const QString& comment = QString())
@@ -491,12 +509,18 @@ uint32_t LabNetwork::WNetCancelConnection2(const QString& name, uint32_t /*flags
 
 std::shared_ptr<const NetApiLibrary> LabNetwork::LoadNetApiLibrary(const QString& name)
 {
-    if (name.compare(QStringLiteral("netapi32.dll"), Qt::CaseInsensitive) != 0 &&
-        name.compare(QStringLiteral("netapi32"), Qt::CaseInsensitive) != 0) {
+    if (!IsLibrary(name, "netapi32")) {
         SetOsLastError(kErrorModNotFound);
         return nullptr;
     }
     return std::make_shared<LabNetApiLibrary>(m_state);
+}
+
+std::shared_ptr<const Library> LabNetwork::LoadLibrary(const QString& name)
+{
+    if (IsLibrary(name, "advapi32"))
+        return std::make_shared<LabLsaLibrary>(m_state);
+    return LoadNetApiLibrary(name);
 }
 
 uint32_t LabNetwork::RegConnectRegistry(const QString& machineName, RegKey root, RegKey& key)
@@ -528,7 +552,11 @@ uint32_t LabNetwork::RegConnectRegistry(const QString& machineName, RegKey root,
         return Failed(kErrorBadNetPath);
 
     key = state.nextRegistryKey++;
-    state.registryKeys.emplace(key, local ? QString() : Key(machineName));
+    state.registryKeys.emplace(key,
+                               OpenKey{local ? QString() : Key(machineName),
+                                       root == kHKeyLocalMachine ? QStringLiteral("HKLM")
+                                                                 : QStringLiteral("HKU"),
+                                       QString()});
     return kNoError;
 }
 

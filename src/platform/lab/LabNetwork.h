@@ -55,6 +55,23 @@ class LabNetwork : public Network
     bool ResolveHost(const QString& host, uint32_t& address) override;
     uint32_t IcmpSendEcho(uint32_t address, const QByteArray& request, uint32_t timeoutMs,
                           EchoReply& reply) override;
+    std::shared_ptr<const Library> LoadLibrary(const QString& name) override;
+    bool LookupAccountName(const QString& system, const QString& accountName, QByteArray* sid,
+                           uint32_t& sidSize, QString& domain, uint32_t& domainChars,
+                           uint32_t& use) override;
+    bool FindFirstFile(const QString& pattern, FindHandle& handle, FindData& data) override;
+    bool FindNextFile(FindHandle handle, FindData& data) override;
+    bool FindClose(FindHandle handle) override;
+    bool GetFileSecurity(const QString& path, uint32_t requestedInformation,
+                         QByteArray* descriptor, uint32_t bufferSize, uint32_t& needed) override;
+    uint32_t RegOpenKeyEx(RegKey key, const QString& subKey, uint32_t access,
+                          RegKey& result) override;
+    uint32_t RegQueryValueEx(RegKey key, const QString& valueName, uint32_t& type,
+                             QByteArray* data, uint32_t& size) override;
+    uint32_t RegEnumValue(RegKey key, uint32_t index, QString& valueName) override;
+    uint32_t RegEnumKeyEx(RegKey key, uint32_t index, QString& keyName) override;
+    uint32_t QueryServiceStatus(const QString& machine, const QString& serviceName,
+                                uint32_t& currentState) override;
 
     // The network as read from the file.
     const LabModel& Model() const;
@@ -74,6 +91,11 @@ class LabNetwork : public Network
     int OutstandingBuffers() const;
     int OpenEnumerations() const;
     int OpenRegistryKeys() const;
+    // Buffers of LsaQueryInformationPolicy not yet given to LsaFreeMemory, policy handles
+    // not closed, file searches not closed.
+    int OutstandingLsaBuffers() const;
+    int OpenLsaHandles() const;
+    int OpenSearches() const;
     // Remote names ("\\SRV") of the explicit connections this object holds, in the order
     // they were made.
     QStringList Connections() const;
@@ -86,6 +108,34 @@ class LabNetwork : public Network
   private:
     std::shared_ptr<State> m_state;
 };
+
+// Status codes of the calls below that the interface does not name.
+enum : uint32_t
+{
+    kErrorNoMoreFiles = 18,
+    kErrorBadDevType = 66,
+    kErrorInvalidName = 123,
+    kErrorNoLogonServers = 1311,
+    kErrorMrMidNotFound = 317, // what LsaNtStatusToWinError answers for a status it does not know
+};
+
+// NT statuses the lab's LSA calls answer, and the codes LsaNtStatusToWinError turns them into.
+enum : uint32_t
+{
+    kStatusInvalidInfoClass = 0xC0000003u,  // 87
+    kStatusInvalidHandle = 0xC0000008u,     // 6
+    kStatusInvalidParameter = 0xC000000Du,  // 87
+    kStatusAccessDenied = 0xC0000022u,      // 5
+    kStatusNoLogonServers = 0xC000005Eu,    // 1311
+    kStatusLogonFailure = 0xC000006Du,      // 1326
+    kStatusBadNetworkPath = 0xC00000BEu,    // 53
+    kStatusBadNetworkName = 0xC00000CCu,    // 67
+    kStatusRpcServerUnavailable = 0xC0020017u, // 1722
+};
+
+// The error code for an NT status, as the platform's LsaNtStatusToWinError maps it (0 for
+// success, 317 for a status outside the table).
+uint32_t LsaNtStatusToWinError(uint32_t status);
 
 // Size in bytes that an enumeration entry takes in the caller's buffer: the 32-bit
 // NETRESOURCE record (32 bytes) and its non-empty strings with their terminating NUL, one
