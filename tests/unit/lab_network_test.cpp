@@ -883,7 +883,7 @@ TEST(DemoNetworkTest, LoadsAndClassifiesAsIntended)
               (QStringList{QStringLiteral("CORP-DC1*"), QStringLiteral("CORP-DC2"),
                            QStringLiteral("CORP-FS1"), QStringLiteral("CORP-FS2"),
                            QStringLiteral("CORP-PRN1"), QStringLiteral("CORP-FS3"),
-                           QStringLiteral("CORP-HR1")}));
+                           QStringLiteral("CORP-HR1"), QStringLiteral("CORP-APP1")}));
     EXPECT_EQ(kept.value(QStringLiteral("SALES")),
               (QStringList{QStringLiteral("SALES-DC1*"), QStringLiteral("SALES-FS1")}));
     EXPECT_EQ(kept.value(QStringLiteral("WORKGROUP")), QStringList{QStringLiteral("KIOSK01")});
