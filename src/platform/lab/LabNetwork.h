@@ -12,6 +12,12 @@
 // management library are counted until NetApiBufferFree, so tests can assert that none
 // leaked.
 //
+// The calls a scan makes on a machine once found (share and user listings, group
+// memberships, the LSA's primary domain, account lookup, file search and security,
+// registry reads, service status) refuse the caller as a connection would: 53 for a name
+// that is no machine, the machine's connect_error, 5 when it does not admit the user.
+// docs/lab-network.md gives each call's answers, pages and sizes.
+//
 // Extended errors: a 1208 from opening an enumeration leaves the provider's or domain's
 // extended_error for WNetGetLastError (code 0 and no text when the file gives none; the
 // provider's name when it names none).
