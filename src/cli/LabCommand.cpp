@@ -56,7 +56,8 @@ int Generate(const QStringList& args, QTextStream& out, QTextStream& err)
         uint64_t number = 0;
         if (option == QStringLiteral("--seed")) {
             if (!ToNumber(value, number))
-                return Usage(err, QStringLiteral("--seed needs a whole number, not \"%1\"").arg(value));
+                return Usage(err,
+                             QStringLiteral("--seed needs a whole number, not \"%1\"").arg(value));
             options.seed = number;
             seedGiven = true;
             continue;
@@ -69,7 +70,8 @@ int Generate(const QStringList& args, QTextStream& out, QTextStream& err)
         if (size == nullptr)
             return Usage(err, QStringLiteral("unknown option \"%1\"").arg(option));
         if (!ToNumber(value, number) || number > 1000000000u)
-            return Usage(err, QStringLiteral("%1 needs a whole number, not \"%2\"").arg(option, value));
+            return Usage(err,
+                         QStringLiteral("%1 needs a whole number, not \"%2\"").arg(option, value));
         *size->value = int(number);
     }
     if (!seedGiven)
@@ -85,8 +87,8 @@ int Generate(const QStringList& args, QTextStream& out, QTextStream& err)
             return 1;
         }
         if (!platform::lab::GenerateLab(options, file, error) || !file.commit()) {
-            err << "cannot write \"" << output << "\": "
-                << (error.isEmpty() ? file.errorString() : error) << '\n';
+            err << "cannot write \"" << output
+                << "\": " << (error.isEmpty() ? file.errorString() : error) << '\n';
             return 1;
         }
         return 0;

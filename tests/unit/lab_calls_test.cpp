@@ -42,8 +42,8 @@ class LabCallsTest : public ::testing::Test
         SetOsLastError(0);
     }
 
-    template <typename Fn> const Fn& Entry(const std::shared_ptr<const Library>& library,
-                                           const char* name)
+    template <typename Fn>
+    const Fn& Entry(const std::shared_ptr<const Library>& library, const char* name)
     {
         const auto* fn = static_cast<const Fn*>(library->Resolve(QString::fromLatin1(name)));
         EXPECT_NE(fn, nullptr) << name;
@@ -80,8 +80,8 @@ struct Pages
 Pages ReadUsers(LabCallsTest& test, const std::shared_ptr<const NetApiLibrary>& netapi,
                 const QString& server, uint32_t filter, uint32_t preferred)
 {
-    const auto& userEnum = *static_cast<const netapi::NetUserEnumFn*>(
-        netapi->Resolve(QStringLiteral("NetUserEnum")));
+    const auto& userEnum =
+        *static_cast<const netapi::NetUserEnumFn*>(netapi->Resolve(QStringLiteral("NetUserEnum")));
     Pages result;
     uint32_t resume = 0;
     for (int guard = 0; guard < 100; ++guard) {
@@ -128,6 +128,11 @@ struct UserEnumCase
     uint32_t endStatus;
 };
 
+void PrintTo(const UserEnumCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class UserEnumTest : public LabCallsTest, public ::testing::WithParamInterface<UserEnumCase>
 {
 };
@@ -137,8 +142,8 @@ class UserEnumTest : public LabCallsTest, public ::testing::WithParamInterface<U
 TEST_P(UserEnumTest, PagesByThePreferredLengthWithAResumeHandle)
 {
     const UserEnumCase& c = GetParam();
-    const Pages pages = ReadUsers(*this, netapi, QString::fromLatin1(c.server), c.filter,
-                                  c.preferred);
+    const Pages pages =
+        ReadUsers(*this, netapi, QString::fromLatin1(c.server), c.filter, c.preferred);
     EXPECT_EQ(pages.pages, c.pages);
     EXPECT_EQ(pages.statuses.back(), c.endStatus);
     for (size_t i = 0; i + 1 < pages.statuses.size(); ++i)
@@ -162,56 +167,95 @@ const QString kSvcSql = QStringLiteral("svc_sql");
 const QString kHrAdmin = QStringLiteral("hr_admin");
 const QString kJsmith = QStringLiteral("jsmith");
 const QString kTrust = QStringLiteral("OTHER$");
-const QStringList kAllUsers = kAdministrator + QStringList{kGuest, kAuditor, kGhost, kSvcSql,
-                                                           kHrAdmin, kJsmith};
+const QStringList kAllUsers =
+    kAdministrator + QStringList{kGuest, kAuditor, kGhost, kSvcSql, kHrAdmin, kJsmith};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UserEnumTest,
     ::testing::Values(
-        UserEnumCase{"OnePiece", "DC1", kFilterNormalAccount, kMaxPreferredLength, {kAllUsers},
-                     kNoError},
+        UserEnumCase{
+            "OnePiece", "DC1", kFilterNormalAccount, kMaxPreferredLength, {kAllUsers}, kNoError},
         UserEnumCase{"LargeLength", "\\\\dc1", kFilterNormalAccount, 65536, {kAllUsers}, kNoError},
         UserEnumCase{"Pages",
                      "DC1",
                      kFilterNormalAccount,
                      48,
-                     {kAdministrator + QStringList{kGuest}, {kAuditor, kGhost},
-                      {kSvcSql, kHrAdmin}, {kJsmith}},
+                     {kAdministrator + QStringList{kGuest},
+                      {kAuditor, kGhost},
+                      {kSvcSql, kHrAdmin},
+                      {kJsmith}},
                      kNoError},
-        UserEnumCase{"ExactFit", "DC1", kFilterNormalAccount, 47,
+        UserEnumCase{"ExactFit",
+                     "DC1",
+                     kFilterNormalAccount,
+                     47,
                      // 32 + 16 is one byte too many: the first page holds one record
                      {kAdministrator, {kGuest, kAuditor}, {kGhost, kSvcSql}, {kHrAdmin, kJsmith}},
                      kNoError},
-        UserEnumCase{"TinyLengthStillGetsOn",
+        UserEnumCase{
+            "TinyLengthStillGetsOn",
+            "DC1",
+            kFilterNormalAccount,
+            1,
+            {kAdministrator, {kGuest}, {kAuditor}, {kGhost}, {kSvcSql}, {kHrAdmin}, {kJsmith}},
+            kNoError},
+        UserEnumCase{"TrustAccounts",
                      "DC1",
-                     kFilterNormalAccount,
-                     1,
-                     {kAdministrator, {kGuest}, {kAuditor}, {kGhost}, {kSvcSql}, {kHrAdmin},
-                      {kJsmith}},
+                     kFilterInterdomainTrustAccount,
+                     kMaxPreferredLength,
+                     {{kTrust}},
                      kNoError},
-        UserEnumCase{"TrustAccounts", "DC1", kFilterInterdomainTrustAccount, kMaxPreferredLength,
-                     {{kTrust}}, kNoError},
-        UserEnumCase{"NormalAndTrust", "DC1",
-                     kFilterNormalAccount | kFilterInterdomainTrustAccount, kMaxPreferredLength,
-                     {kAllUsers + QStringList{kTrust}}, kNoError},
-        UserEnumCase{"NoFilterIsEveryAccount", "DC1", 0, kMaxPreferredLength,
-                     {kAllUsers + QStringList{kTrust}}, kNoError},
-        UserEnumCase{"MachineTrustAccountsAreNotDescribed", "DC1",
+        UserEnumCase{"NormalAndTrust",
+                     "DC1",
+                     kFilterNormalAccount | kFilterInterdomainTrustAccount,
+                     kMaxPreferredLength,
+                     {kAllUsers + QStringList{kTrust}},
+                     kNoError},
+        UserEnumCase{"NoFilterIsEveryAccount",
+                     "DC1",
+                     0,
+                     kMaxPreferredLength,
+                     {kAllUsers + QStringList{kTrust}},
+                     kNoError},
+        UserEnumCase{"MachineTrustAccountsAreNotDescribed",
+                     "DC1",
                      kFilterWorkstationTrustAccount | kFilterServerTrustAccount,
-                     kMaxPreferredLength, {{}}, kNoError},
-        UserEnumCase{"BackupControllerAnswersTheDomain", "BDC1", kFilterNormalAccount, 40,
-                     {kAdministrator, {kGuest, kAuditor}}, 54},
-        UserEnumCase{"FailsAfterItsCount", "BDC1", kFilterNormalAccount, kMaxPreferredLength,
-                     {kAdministrator + QStringList{kGuest, kAuditor}}, 54},
-        UserEnumCase{"MemberServerHasNoDomainAccounts", "FS1", kFilterNormalAccount,
-                     kMaxPreferredLength, {{}}, kNoError},
-        UserEnumCase{"UnknownFilterBit", "DC1", 0x40, kMaxPreferredLength, {},
-                     kErrorInvalidParameter},
-        UserEnumCase{"Refused", "HR", kFilterNormalAccount, kMaxPreferredLength, {},
-                     kErrorAccessDenied},
-        UserEnumCase{"ConnectError", "OFF", kFilterNormalAccount, kMaxPreferredLength, {},
+                     kMaxPreferredLength,
+                     {{}},
+                     kNoError},
+        UserEnumCase{"BackupControllerAnswersTheDomain",
+                     "BDC1",
+                     kFilterNormalAccount,
+                     40,
+                     {kAdministrator, {kGuest, kAuditor}},
+                     54},
+        UserEnumCase{"FailsAfterItsCount",
+                     "BDC1",
+                     kFilterNormalAccount,
+                     kMaxPreferredLength,
+                     {kAdministrator + QStringList{kGuest, kAuditor}},
+                     54},
+        UserEnumCase{"MemberServerHasNoDomainAccounts",
+                     "FS1",
+                     kFilterNormalAccount,
+                     kMaxPreferredLength,
+                     {{}},
+                     kNoError},
+        UserEnumCase{
+            "UnknownFilterBit", "DC1", 0x40, kMaxPreferredLength, {}, kErrorInvalidParameter},
+        UserEnumCase{
+            "Refused", "HR", kFilterNormalAccount, kMaxPreferredLength, {}, kErrorAccessDenied},
+        UserEnumCase{"ConnectError",
+                     "OFF",
+                     kFilterNormalAccount,
+                     kMaxPreferredLength,
+                     {},
                      kRpcServerUnavailable},
-        UserEnumCase{"UnknownServer", "NOSUCH", kFilterNormalAccount, kMaxPreferredLength, {},
+        UserEnumCase{"UnknownServer",
+                     "NOSUCH",
+                     kFilterNormalAccount,
+                     kMaxPreferredLength,
+                     {},
                      kErrorBadNetPath}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -246,6 +290,11 @@ struct GroupsCase
     QStringList groups;
     uint32_t total;
 };
+
+void PrintTo(const GroupsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class UserGroupsTest : public LabCallsTest, public ::testing::WithParamInterface<GroupsCase>
 {
@@ -287,29 +336,34 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         GroupsCase{"OnePiece", "DC1", "auditor", 0, kMaxPreferredLength, kNoError, kAuditorGroups,
                    4},
-        GroupsCase{"NameInOtherCase", "\\\\BDC1", "AUDITOR", 0, 32768, kNoError, kAuditorGroups,
+        GroupsCase{"NameInOtherCase", "\\\\BDC1", "AUDITOR", 0, 32768, kNoError, kAuditorGroups, 4},
+        GroupsCase{"WhatFits", "DC1", "auditor", 0, 52, kErrorMoreData, kAuditorGroups.mid(0, 2),
                    4},
-        GroupsCase{"WhatFits", "DC1", "auditor", 0, 52, kErrorMoreData,
-                   kAuditorGroups.mid(0, 2), 4},
         GroupsCase{"NothingFits", "DC1", "auditor", 0, 29, kErrorMoreData, {}, 4},
         GroupsCase{"NoGroups", "DC1", "jsmith", 0, kMaxPreferredLength, kNoError, {}, 0},
-        GroupsCase{"AGroupIsNoUser", "DC1", "Domain Users", 0, kMaxPreferredLength,
-                   kNerrUserNotFound, {}, 0},
-        GroupsCase{"UnknownUser", "DC1", "nobody", 0, kMaxPreferredLength, kNerrUserNotFound, {},
+        GroupsCase{"AGroupIsNoUser",
+                   "DC1",
+                   "Domain Users",
+                   0,
+                   kMaxPreferredLength,
+                   kNerrUserNotFound,
+                   {},
                    0},
-        GroupsCase{"MemberServer", "FS1", "auditor", 0, kMaxPreferredLength, kNerrUserNotFound,
-                   {}, 0},
+        GroupsCase{
+            "UnknownUser", "DC1", "nobody", 0, kMaxPreferredLength, kNerrUserNotFound, {}, 0},
+        GroupsCase{
+            "MemberServer", "FS1", "auditor", 0, kMaxPreferredLength, kNerrUserNotFound, {}, 0},
         GroupsCase{"Level1", "DC1", "auditor", 1, kMaxPreferredLength, kErrorInvalidLevel, {}, 0},
         GroupsCase{"Refused", "HR", "auditor", 0, kMaxPreferredLength, kErrorAccessDenied, {}, 0},
-        GroupsCase{"UnknownServer", "NOSUCH", "auditor", 0, kMaxPreferredLength,
-                   kErrorBadNetPath, {}, 0}),
+        GroupsCase{
+            "UnknownServer", "NOSUCH", "auditor", 0, kMaxPreferredLength, kErrorBadNetPath, {}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- NetShareEnum ---------------------------------------------------------------------------
 
-const QStringList kFs1Shares{QStringLiteral("IPC$"),  QStringLiteral("ADMIN$"),
-                             QStringLiteral("C$"),    QStringLiteral("Data"),
-                             QStringLiteral("Open"),  QStringLiteral("Empty"),
+const QStringList kFs1Shares{QStringLiteral("IPC$"),    QStringLiteral("ADMIN$"),
+                             QStringLiteral("C$"),      QStringLiteral("Data"),
+                             QStringLiteral("Open"),    QStringLiteral("Empty"),
                              QStringLiteral("Archive"), QStringLiteral("LaserJet")};
 
 TEST_F(LabCallsTest, ShareEnumFillsEachLevel)
@@ -321,8 +375,8 @@ TEST_F(LabCallsTest, ShareEnumFillsEachLevel)
         uint32_t read = 0;
         uint32_t total = 0;
         uint32_t resume = 0;
-        ASSERT_EQ(shareEnum(QStringLiteral("FS1"), level, &buffer, kMaxPreferredLength, read,
-                            total, &resume),
+        ASSERT_EQ(shareEnum(QStringLiteral("FS1"), level, &buffer, kMaxPreferredLength, read, total,
+                            &resume),
                   kNoError);
         ASSERT_EQ(read, 8u);
         EXPECT_EQ(total, 8u);
@@ -349,9 +403,9 @@ TEST_F(LabCallsTest, ShareDescriptorsAreBinaryAsTheFileDescribesThem)
     void* buffer = nullptr;
     uint32_t read = 0;
     uint32_t total = 0;
-    ASSERT_EQ(shareEnum(QStringLiteral("FS1"), 502, &buffer, kMaxPreferredLength, read, total,
-                        nullptr),
-              kNoError);
+    ASSERT_EQ(
+        shareEnum(QStringLiteral("FS1"), 502, &buffer, kMaxPreferredLength, read, total, nullptr),
+        kNoError);
     const auto* shares = static_cast<const ShareInfo*>(buffer);
 
     const struct
@@ -361,7 +415,9 @@ TEST_F(LabCallsTest, ShareDescriptorsAreBinaryAsTheFileDescribesThem)
         bool null;
         std::vector<std::tuple<uint8_t, QString, uint32_t>> entries;
     } cases[] = {
-        {3, true, false,
+        {3,
+         true,
+         false,
          {{kAccessAllowedAceType, QStringLiteral("S-1-1-0"), 0x001200A9u},
           {kAccessDeniedAceType, LabSid(1109), 0x001301BFu}}},
         {4, true, true, {}},
@@ -434,6 +490,11 @@ struct ShareFailureCase
     uint32_t status;
 };
 
+void PrintTo(const ShareFailureCase& c, std::ostream* os)
+{
+    *os << '"' << c.server << '"';
+}
+
 class ShareEnumFailureTest : public LabCallsTest,
                              public ::testing::WithParamInterface<ShareFailureCase>
 {
@@ -446,8 +507,8 @@ TEST_P(ShareEnumFailureTest, AnswersTheStatusWithoutABuffer)
     void* buffer = reinterpret_cast<void*>(0x1);
     uint32_t read = 9;
     uint32_t total = 9;
-    EXPECT_EQ(shareEnum(QString::fromLatin1(c.server), c.level, &buffer, kMaxPreferredLength,
-                        read, total, nullptr),
+    EXPECT_EQ(shareEnum(QString::fromLatin1(c.server), c.level, &buffer, kMaxPreferredLength, read,
+                        total, nullptr),
               c.status);
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(read, 0u);
@@ -473,8 +534,8 @@ TEST_F(LabCallsTest, ACredentialConnectionOpensEveryCall)
         void* buffer = nullptr;
         uint32_t read = 0;
         uint32_t total = 0;
-        statuses.push_back(shareEnum(QStringLiteral("HR"), 502, &buffer, kMaxPreferredLength,
-                                     read, total, nullptr));
+        statuses.push_back(shareEnum(QStringLiteral("HR"), 502, &buffer, kMaxPreferredLength, read,
+                                     total, nullptr));
         Free(buffer);
         FindHandle handle = 0;
         FindData data;
@@ -495,8 +556,8 @@ TEST_F(LabCallsTest, ACredentialConnectionOpensEveryCall)
     EXPECT_EQ(calls(), (std::vector<uint32_t>{kErrorAccessDenied, kErrorAccessDenied,
                                               kErrorAccessDenied, kErrorAccessDenied}));
     ASSERT_TRUE(ConnectToHr());
-    EXPECT_EQ(calls(), (std::vector<uint32_t>{kNoError, kNoError, kErrorInsufficientBuffer,
-                                              kNoError}));
+    EXPECT_EQ(calls(),
+              (std::vector<uint32_t>{kNoError, kNoError, kErrorInsufficientBuffer, kNoError}));
     EXPECT_EQ(network->OpenSearches(), 0);
 }
 
@@ -510,6 +571,11 @@ struct PolicyCase
     const char* sid; // "" for none
 };
 
+void PrintTo(const PolicyCase& c, std::ostream* os)
+{
+    *os << '"' << c.system << '"';
+}
+
 class LsaPolicyTest : public LabCallsTest, public ::testing::WithParamInterface<PolicyCase>
 {
 };
@@ -520,7 +586,8 @@ TEST_P(LsaPolicyTest, AnswersThePrimaryDomain)
     const auto advapi = network->LoadLibrary(QStringLiteral("advapi32.dll"));
     ASSERT_TRUE(advapi);
     const auto& open = Entry<lsa::LsaOpenPolicyFn>(advapi, "LsaOpenPolicy");
-    const auto& query = Entry<lsa::LsaQueryInformationPolicyFn>(advapi, "LsaQueryInformationPolicy");
+    const auto& query =
+        Entry<lsa::LsaQueryInformationPolicyFn>(advapi, "LsaQueryInformationPolicy");
     const auto& freeMemory = Entry<lsa::LsaFreeMemoryFn>(advapi, "LsaFreeMemory");
     const auto& close = Entry<lsa::LsaCloseFn>(advapi, "LsaClose");
 
@@ -562,7 +629,8 @@ TEST_F(LabCallsTest, LsaRefusesWhatItWasNotAskedFor)
     ASSERT_TRUE(advapi);
     EXPECT_EQ(advapi->Resolve(QStringLiteral("LsaLookupNames")), nullptr);
     const auto& open = Entry<lsa::LsaOpenPolicyFn>(advapi, "LsaOpenPolicy");
-    const auto& query = Entry<lsa::LsaQueryInformationPolicyFn>(advapi, "LsaQueryInformationPolicy");
+    const auto& query =
+        Entry<lsa::LsaQueryInformationPolicyFn>(advapi, "LsaQueryInformationPolicy");
     const auto& freeMemory = Entry<lsa::LsaFreeMemoryFn>(advapi, "LsaFreeMemory");
     const auto& close = Entry<lsa::LsaCloseFn>(advapi, "LsaClose");
     LsaHandle handle = 0;
@@ -615,6 +683,11 @@ struct LookupCase
     uint32_t use;
 };
 
+void PrintTo(const LookupCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class LookupTest : public LabCallsTest, public ::testing::WithParamInterface<LookupCase>
 {
 };
@@ -629,8 +702,8 @@ TEST_P(LookupTest, ResolvesByTheMachinesRules)
     uint32_t domainChars = 0;
     uint32_t use = 0;
     // The first call asks the sizes.
-    EXPECT_FALSE(network->LookupAccountName(system, account, nullptr, sidSize, domain,
-                                            domainChars, use));
+    EXPECT_FALSE(
+        network->LookupAccountName(system, account, nullptr, sidSize, domain, domainChars, use));
     if (c.error != kNoError) {
         EXPECT_EQ(GetOsLastError(), c.error);
         return;
@@ -641,8 +714,8 @@ TEST_P(LookupTest, ResolvesByTheMachinesRules)
     EXPECT_EQ(domainChars, uint32_t(strlen(c.domain) + 1));
 
     QByteArray sid(int(sidSize), '\0');
-    ASSERT_TRUE(network->LookupAccountName(system, account, &sid, sidSize, domain, domainChars,
-                                           use));
+    ASSERT_TRUE(
+        network->LookupAccountName(system, account, &sid, sidSize, domain, domainChars, use));
     EXPECT_EQ(SidToString(sid), c.sid);
     EXPECT_EQ(domain, QString::fromLatin1(c.domain));
     EXPECT_EQ(domainChars, uint32_t(strlen(c.domain)));
@@ -660,18 +733,17 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"LocallyQualifiedByController", "", "DC1\\auditor", 0, LabSid(1105), "LAB",
                    kSidTypeUser},
         LookupCase{"DotIsLocal", ".", "Domain Users", 0, LabSid(513), "LAB", kSidTypeGroup},
-        LookupCase{"MemberServerIsNoQualifier", "FS1", "FS1\\auditor", kErrorNoneMapped, {}, "",
-                   0},
-        LookupCase{"OtherDomainIsNoQualifier", "DC1", "OTHER\\Administrator", kErrorNoneMapped,
-                   {}, "", 0},
+        LookupCase{"MemberServerIsNoQualifier", "FS1", "FS1\\auditor", kErrorNoneMapped, {}, "", 0},
+        LookupCase{
+            "OtherDomainIsNoQualifier", "DC1", "OTHER\\Administrator", kErrorNoneMapped, {}, "", 0},
         LookupCase{"OtherDomainOnItsController", "ODC", "OTHER\\Administrator", 0,
                    QStringLiteral("S-1-5-21-40-50-60-500"), "OTHER", kSidTypeUser},
         LookupCase{"DomainBeforeWellKnown", "DC1", "Print Operators", 0,
                    QStringLiteral("S-1-5-32-550"), "LAB", kSidTypeAlias},
         LookupCase{"Everyone", "DC1", "everyone", 0, QStringLiteral("S-1-1-0"), "",
                    kSidTypeWellKnownGroup},
-        LookupCase{"Builtin", "DC1", "Administrators", 0, QStringLiteral("S-1-5-32-544"),
-                   "BUILTIN", kSidTypeAlias},
+        LookupCase{"Builtin", "DC1", "Administrators", 0, QStringLiteral("S-1-5-32-544"), "BUILTIN",
+                   kSidTypeAlias},
         LookupCase{"QualifiedBuiltin", "DC1", "builtin\\Backup Operators", 0,
                    QStringLiteral("S-1-5-32-551"), "BUILTIN", kSidTypeAlias},
         LookupCase{"BuiltinReplicator", "KIOSK", "Replicator", 0, QStringLiteral("S-1-5-32-552"),
@@ -685,12 +757,9 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"DomainItself", "DC1", "LAB", 0, QString::fromLatin1(kLab), "LAB",
                    kSidTypeDomain},
         LookupCase{"LookupFails", "DC1", "ghost", kErrorNoneMapped, {}, "", 0},
-        LookupCase{"LookupKindOverride", "DC1", "svc_sql", 0, LabSid(1107), "LAB",
-                   kSidTypeGroup},
-        LookupCase{"TrustAccountIsAUser", "DC1", "OTHER$", 0, LabSid(1300), "LAB",
-                   kSidTypeUser},
-        LookupCase{"WorkgroupHasNoDomainAccounts", "KIOSK", "auditor", kErrorNoneMapped, {}, "",
-                   0},
+        LookupCase{"LookupKindOverride", "DC1", "svc_sql", 0, LabSid(1107), "LAB", kSidTypeGroup},
+        LookupCase{"TrustAccountIsAUser", "DC1", "OTHER$", 0, LabSid(1300), "LAB", kSidTypeUser},
+        LookupCase{"WorkgroupHasNoDomainAccounts", "KIOSK", "auditor", kErrorNoneMapped, {}, "", 0},
         LookupCase{"Unknown", "DC1", "nobody", kErrorNoneMapped, {}, "", 0},
         LookupCase{"Refused", "HR", "auditor", kErrorAccessDenied, {}, "", 0},
         LookupCase{"UnknownSystem", "NOSUCH", "auditor", kRpcServerUnavailable, {}, "", 0}),
@@ -709,9 +778,9 @@ TEST_F(LabCallsTest, LookupAsksAgainUntilBothBuffersAreLargeEnough)
         uint32_t domainChars;
         bool ok;
     } cases[] = {
-        {0, 0, false},   {27, 4, false}, // one byte short of the SID
-        {28, 3, false},                  // no room for the domain's NUL
-        {28, 4, true},   {64, 1024, true},
+        {0, 0, false},  {27, 4, false}, // one byte short of the SID
+        {28, 3, false},                 // no room for the domain's NUL
+        {28, 4, true},  {64, 1024, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.sidSize << "/" << c.domainChars);
@@ -741,6 +810,11 @@ struct SearchCase
     uint32_t error; // 0: lists
     QStringList entries;
 };
+
+void PrintTo(const SearchCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class FindFileTest : public LabCallsTest, public ::testing::WithParamInterface<SearchCase>
 {
@@ -792,8 +866,7 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"ThroughAJunction", "\\\\FS1\\Data\\Current\\Specs\\*", 0, {kDot, kDotDot}},
         SearchCase{"HiddenFolderIsListed", "\\\\FS1\\Data\\Secret\\*", 0, {kDot, kDotDot}},
         SearchCase{"Mask", "\\\\FS1\\Data\\*.TXT", 0, {QStringLiteral("readme.txt")}},
-        SearchCase{"MaskWithQuestionMarks", "\\\\FS1\\Data\\P?a??", 0,
-                   {QStringLiteral("Plain")}},
+        SearchCase{"MaskWithQuestionMarks", "\\\\FS1\\Data\\P?a??", 0, {QStringLiteral("Plain")}},
         SearchCase{"NothingMatches", "\\\\FS1\\Data\\zz*", kErrorNoMoreFiles, {}},
         SearchCase{"DriveShareHasNoDots",
                    "\\\\FS1\\C$\\*",
@@ -857,6 +930,11 @@ struct SecurityCase
     uint8_t firstFlags;
 };
 
+void PrintTo(const SecurityCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class FileSecurityTest : public LabCallsTest, public ::testing::WithParamInterface<SecurityCase>
 {
 };
@@ -912,38 +990,79 @@ constexpr uint8_t kInherits = kObjectInheritAce | kContainerInheritAce;
 INSTANTIATE_TEST_SUITE_P(
     Cases, FileSecurityTest,
     ::testing::Values(
-        SecurityCase{"ShareRoot", "\\\\FS1\\Data", kOwnerAndDacl, 0, "S-1-5-32-544", 2,
-                     LabSid(513), kAccessAllowedAceType, kInherits},
+        SecurityCase{"ShareRoot", "\\\\FS1\\Data", kOwnerAndDacl, 0, "S-1-5-32-544", 2, LabSid(513),
+                     kAccessAllowedAceType, kInherits},
         SecurityCase{"TrailingBackslash", "\\\\FS1\\Data\\", kOwnerAndDacl, 0, "S-1-5-32-544", 2,
                      LabSid(513), kAccessAllowedAceType, kInherits},
         SecurityCase{"ExplicitDenyFirst", "\\\\FS1\\Data\\Projects", kOwnerAndDacl, 0,
                      "S-1-5-32-544", 3, LabSid(1109), kAccessDeniedAceType, 0},
         SecurityCase{"DaclOnlyHasNoOwner", "\\\\FS1\\Data\\Projects", kDaclSecurityInformation, 0,
                      "", 3, LabSid(1109), kAccessDeniedAceType, 0},
-        SecurityCase{"OwnerOnlyHasNoDacl", "\\\\FS1\\Data\\Projects", kOwnerSecurityInformation,
-                     0, "S-1-5-32-544", -2, {}, 0, 0},
+        SecurityCase{"OwnerOnlyHasNoDacl",
+                     "\\\\FS1\\Data\\Projects",
+                     kOwnerSecurityInformation,
+                     0,
+                     "S-1-5-32-544",
+                     -2,
+                     {},
+                     0,
+                     0},
         SecurityCase{"JunctionHasItsOwn", "\\\\FS1\\Data\\Current", kOwnerAndDacl, 0,
                      "S-1-5-32-544", 1, QStringLiteral("S-1-1-0"), kAccessAllowedAceType, 0},
         SecurityCase{"ThroughAJunction", "\\\\FS1\\Data\\Current\\Specs", kOwnerAndDacl, 0,
                      "S-1-5-21-10-20-30-1105", 1, LabSid(1105), kAccessAllowedAceType, 0},
-        SecurityCase{"DefaultIsAnEmptyDaclOwnedByAdministrators", "\\\\FS1\\Data\\Plain",
-                     kOwnerAndDacl, 0, "S-1-5-32-544", 0, {}, 0, 0},
-        SecurityCase{"NullDacl", "\\\\FS1\\Open", kOwnerAndDacl, 0, "S-1-5-32-544", -1, {}, 0,
+        SecurityCase{"DefaultIsAnEmptyDaclOwnedByAdministrators",
+                     "\\\\FS1\\Data\\Plain",
+                     kOwnerAndDacl,
+                     0,
+                     "S-1-5-32-544",
+                     0,
+                     {},
+                     0,
                      0},
-        SecurityCase{"DriveShare", "\\\\FS1\\C$\\WINDOWS", kOwnerAndDacl, 0, "S-1-5-32-544", 0,
-                     {}, 0, 0},
-        SecurityCase{"ReadError", "\\\\FS1\\Data\\Secret", kOwnerAndDacl, kErrorAccessDenied, "",
-                     0, {}, 0, 0},
-        SecurityCase{"MissingFolder", "\\\\FS1\\Data\\Missing", kOwnerAndDacl, kErrorFileNotFound,
-                     "", 0, {}, 0, 0},
-        SecurityCase{"MissingOnTheWay", "\\\\FS1\\Data\\Missing\\Deeper", kOwnerAndDacl,
-                     kErrorPathNotFound, "", 0, {}, 0, 0},
-        SecurityCase{"UnknownShare", "\\\\FS1\\Nope", kOwnerAndDacl, kErrorBadNetName, "", 0, {},
-                     0, 0},
-        SecurityCase{"Refused", "\\\\HR\\Personnel", kOwnerAndDacl, kErrorAccessDenied, "", 0, {},
-                     0, 0},
-        SecurityCase{"UnknownMachine", "\\\\NOSUCH\\Data", kOwnerAndDacl, kErrorBadNetPath, "", 0,
-                     {}, 0, 0}),
+        SecurityCase{"NullDacl", "\\\\FS1\\Open", kOwnerAndDacl, 0, "S-1-5-32-544", -1, {}, 0, 0},
+        SecurityCase{
+            "DriveShare", "\\\\FS1\\C$\\WINDOWS", kOwnerAndDacl, 0, "S-1-5-32-544", 0, {}, 0, 0},
+        SecurityCase{"ReadError",
+                     "\\\\FS1\\Data\\Secret",
+                     kOwnerAndDacl,
+                     kErrorAccessDenied,
+                     "",
+                     0,
+                     {},
+                     0,
+                     0},
+        SecurityCase{"MissingFolder",
+                     "\\\\FS1\\Data\\Missing",
+                     kOwnerAndDacl,
+                     kErrorFileNotFound,
+                     "",
+                     0,
+                     {},
+                     0,
+                     0},
+        SecurityCase{"MissingOnTheWay",
+                     "\\\\FS1\\Data\\Missing\\Deeper",
+                     kOwnerAndDacl,
+                     kErrorPathNotFound,
+                     "",
+                     0,
+                     {},
+                     0,
+                     0},
+        SecurityCase{
+            "UnknownShare", "\\\\FS1\\Nope", kOwnerAndDacl, kErrorBadNetName, "", 0, {}, 0, 0},
+        SecurityCase{
+            "Refused", "\\\\HR\\Personnel", kOwnerAndDacl, kErrorAccessDenied, "", 0, {}, 0, 0},
+        SecurityCase{"UnknownMachine",
+                     "\\\\NOSUCH\\Data",
+                     kOwnerAndDacl,
+                     kErrorBadNetPath,
+                     "",
+                     0,
+                     {},
+                     0,
+                     0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- registry reads ---------------------------------------------------------------------------
@@ -973,7 +1092,8 @@ QByteArray Utf16(const char16_t* text)
 
 TEST_F(RegistryReadTest, ValuesComeAsTheirTypesAndBytes)
 {
-    const RegKey key = Open("FS1", kHKeyLocalMachine, "software\\MICROSOFT\\Windows NT\\CurrentVersion");
+    const RegKey key =
+        Open("FS1", kHKeyLocalMachine, "software\\MICROSOFT\\Windows NT\\CurrentVersion");
     const struct
     {
         const char* name;
@@ -1022,12 +1142,18 @@ TEST_F(RegistryReadTest, KeysOpenBelowTheFileKeysAndEnumerate)
         QStringList values;
     } cases[] = {
         {"SOFTWARE", kNoError, {QStringLiteral("Microsoft"), QStringLiteral("Wow6432Node")}, {}},
-        {"SOFTWARE\\Microsoft\\", kNoError,
-         {QStringLiteral("Windows"), QStringLiteral("Windows NT")}, {}},
+        {"SOFTWARE\\Microsoft\\",
+         kNoError,
+         {QStringLiteral("Windows"), QStringLiteral("Windows NT")},
+         {}},
         {"SOFTWARE\\Wow6432Node", kNoError, {}, {}},
-        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", kNoError, {},
+        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+         kNoError,
+         {},
          {QStringLiteral("ProgramFilesDir")}},
-        {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", kNoError, {},
+        {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+         kNoError,
+         {},
          {QStringLiteral("CurrentVersion"), QStringLiteral("DigitalProductId"),
           QStringLiteral("InstallDate"), QStringLiteral("PathName"), QStringLiteral("SystemRoot")}},
         {"SOFTWARE\\Micro", kErrorFileNotFound, {}, {}},

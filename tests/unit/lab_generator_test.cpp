@@ -121,8 +121,8 @@ TEST(LabGeneratorTest, TheNetworkAnswersLikeAnyOther)
 
     // Every user the controller lists resolves on it.
     const auto netapi = network.LoadNetApiLibrary(QStringLiteral("netapi32.dll"));
-    const auto& userEnum = *static_cast<const netapi::NetUserEnumFn*>(
-        netapi->Resolve(QStringLiteral("NetUserEnum")));
+    const auto& userEnum =
+        *static_cast<const netapi::NetUserEnumFn*>(netapi->Resolve(QStringLiteral("NetUserEnum")));
     void* buffer = nullptr;
     uint32_t read = 0;
     uint32_t total = 0;
@@ -137,8 +137,7 @@ TEST(LabGeneratorTest, TheNetworkAnswersLikeAnyOther)
         uint32_t domainChars = 0;
         uint32_t use = 0;
         QString referenced;
-        network.LookupAccountName(controller, name, nullptr, sidSize, referenced, domainChars,
-                                  use);
+        network.LookupAccountName(controller, name, nullptr, sidSize, referenced, domainChars, use);
         QByteArray sid;
         EXPECT_TRUE(network.LookupAccountName(controller, name, &sid, sidSize, referenced,
                                               domainChars, use))
@@ -180,7 +179,8 @@ TEST(LabGeneratorTest, ADeviceThatTakesNothingFails)
     QBuffer buffer; // not open
     QString error;
     EXPECT_FALSE(GenerateLab(Small(1), buffer, error));
-    EXPECT_TRUE(error.startsWith(QStringLiteral("writing the lab file failed"))) << error.toStdString();
+    EXPECT_TRUE(error.startsWith(QStringLiteral("writing the lab file failed")))
+        << error.toStdString();
 }
 
 } // namespace

@@ -115,23 +115,22 @@ class Out
 
 constexpr const char* kDomainNames[] = {"CORP",   "SALES", "RESEARCH", "FINANCE", "LOGISTICS",
                                         "EUROPE", "ASIA",  "PLANT",    "RETAIL",  "SERVICE"};
-constexpr const char* kShareNames[] = {"Projects", "Finance",   "Public",      "Users",
-                                       "Marketing", "Engineering", "Legal",    "HR",
-                                       "Archive",  "Software",  "Scans",       "Templates"};
+constexpr const char* kShareNames[] = {"Projects",  "Finance",     "Public", "Users",
+                                       "Marketing", "Engineering", "Legal",  "HR",
+                                       "Archive",   "Software",    "Scans",  "Templates"};
 constexpr const char* kFolderNames[] = {
-    "Reports", "Budgets",  "Contracts", "Drafts",   "Archive", "Clients",  "Design",
-    "Minutes", "Policies", "Invoices",  "Scans",    "Templates", "Quotes", "Specs",
-    "Photos",  "Tools",    "Releases",  "Training", "Audit",   "Shared",   "Planning",
-    "Suppliers", "Orders", "Forms"};
-constexpr const char* kGroupNames[] = {
-    "Accounting", "Sales Team", "Engineering", "HR Staff", "IT Support", "Marketing",
-    "Management", "Legal",      "Purchasing",  "Logistics", "Helpdesk",  "Research",
-    "Quality",    "Facilities", "Auditors",    "Contractors"};
+    "Reports",  "Budgets",  "Contracts", "Drafts",    "Archive",  "Clients",   "Design", "Minutes",
+    "Policies", "Invoices", "Scans",     "Templates", "Quotes",   "Specs",     "Photos", "Tools",
+    "Releases", "Training", "Audit",     "Shared",    "Planning", "Suppliers", "Orders", "Forms"};
+constexpr const char* kGroupNames[] = {"Accounting", "Sales Team", "Engineering", "HR Staff",
+                                       "IT Support", "Marketing",  "Management",  "Legal",
+                                       "Purchasing", "Logistics",  "Helpdesk",    "Research",
+                                       "Quality",    "Facilities", "Auditors",    "Contractors"};
 constexpr const char* kFirstNames[] = {"anna",  "ben",   "carla", "david", "emma",  "felix",
                                        "grace", "henry", "irene", "jacob", "karen", "leo",
                                        "maria", "nina",  "oscar", "paula", "quinn", "ruth",
                                        "simon", "tina",  "uwe",   "vera",  "will",  "zoe"};
-constexpr const char* kLastNames[] = {"smith", "jones",  "brown",  "miller", "davis", "garcia",
+constexpr const char* kLastNames[] = {"smith",  "jones", "brown",  "miller", "davis", "garcia",
                                       "wilson", "moore", "taylor", "thomas", "white", "harris",
                                       "martin", "clark", "lewis",  "walker", "young", "king",
                                       "wright", "lopez", "hill",   "scott",  "green", "adams"};
@@ -222,8 +221,7 @@ class Generator
                          QByteArray::number(1000000000 + m_random.Below(1000000000));
             for (int g = 0; g < m_options.groups; ++g)
                 domain.groups.push_back(Pick(kGroupNames, size_t(g)));
-            QSet<QByteArray> taken{"administrator", "guest", "krbtgt", "svc_audit",
-                                   "svc_backup"};
+            QSet<QByteArray> taken{"administrator", "guest", "krbtgt", "svc_audit", "svc_backup"};
             for (int u = 0; u < m_options.users; ++u) {
                 const QByteArray first(kFirstNames[m_random.Below(std::size(kFirstNames))]);
                 const QByteArray last(kLastNames[m_random.Below(std::size(kLastNames))]);
@@ -453,9 +451,9 @@ class Generator
             entries.push_back({false, domain.Sid(513), kChange, false});
         } else {
             if (!domain.groups.empty())
-                entries.push_back({false, domain.Sid(1100 + m_random.Below(
-                                                               uint32_t(domain.groups.size()))),
-                                   kFull, false});
+                entries.push_back(
+                    {false, domain.Sid(1100 + m_random.Below(uint32_t(domain.groups.size()))),
+                     kFull, false});
             entries.push_back({false, kAdministrators, kFull, false});
         }
         if (m_random.Percent(6) && !domain.users.empty())
@@ -532,7 +530,8 @@ class Generator
             m_out << ", \"files\": [";
             const uint32_t first = m_random.Below(std::size(kFileNames));
             for (uint32_t f = 0; f < files; ++f)
-                (f ? m_out << ", " : m_out).Text(Pick(kFileNames, (first + f) % std::size(kFileNames)));
+                (f ? m_out << ", " : m_out)
+                    .Text(Pick(kFileNames, (first + f) % std::size(kFileNames)));
             m_out << ']';
         }
         if (level < m_options.depth && m_options.fanout > 0) {
@@ -589,10 +588,10 @@ bool CheckLabGeneratorOptions(const LabGeneratorOptions& options, QString& error
         int low;
         int high;
     } limits[] = {
-        {"domains", options.domains, 1, 100},    {"servers", options.servers, 0, 100000},
-        {"users", options.users, 0, 1000000},    {"groups", options.groups, 0, 100000},
-        {"shares", options.shares, 0, 100},      {"depth", options.depth, 0, 30},
-        {"fanout", options.fanout, 0, 1000},     {"entries", options.entries, 0, 100},
+        {"domains", options.domains, 1, 100}, {"servers", options.servers, 0, 100000},
+        {"users", options.users, 0, 1000000}, {"groups", options.groups, 0, 100000},
+        {"shares", options.shares, 0, 100},   {"depth", options.depth, 0, 30},
+        {"fanout", options.fanout, 0, 1000},  {"entries", options.entries, 0, 100},
     };
     for (const auto& limit : limits) {
         if (limit.value < limit.low || limit.value > limit.high) {

@@ -26,14 +26,14 @@ namespace velmora::platform::lab {
 struct LabGeneratorOptions
 {
     uint64_t seed = 1;
-    int domains = 2;  // each with a primary controller
-    int servers = 6;  // member file servers, spread over the domains
-    int users = 40;   // per domain, besides the built-in accounts
-    int groups = 8;   // per domain, besides the built-in groups
-    int shares = 3;   // departmental shares per file server
-    int depth = 3;    // folder levels below a share's root
-    int fanout = 3;   // subfolders per folder
-    int entries = 3;  // entries of a DACL that does not inherit
+    int domains = 2; // each with a primary controller
+    int servers = 6; // member file servers, spread over the domains
+    int users = 40;  // per domain, besides the built-in accounts
+    int groups = 8;  // per domain, besides the built-in groups
+    int shares = 3;  // departmental shares per file server
+    int depth = 3;   // folder levels below a share's root
+    int fanout = 3;  // subfolders per folder
+    int entries = 3; // entries of a DACL that does not inherit
 };
 
 // Checks the sizes; false with `error` naming the first one out of range.

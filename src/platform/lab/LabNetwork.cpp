@@ -94,15 +94,15 @@ class LabNetApiLibrary : public NetApiLibrary
             return state->NetShareEnum(server, level, buffer, preferredMaxLength, entriesRead,
                                        totalEntries, resumeHandle);
         };
-        m_userEnum = [state](const QString& server, uint32_t level, uint32_t filter,
-                             void** buffer, uint32_t preferredMaxLength, uint32_t& entriesRead,
+        m_userEnum = [state](const QString& server, uint32_t level, uint32_t filter, void** buffer,
+                             uint32_t preferredMaxLength, uint32_t& entriesRead,
                              uint32_t& totalEntries, uint32_t* resumeHandle) {
             return state->NetUserEnum(server, level, filter, buffer, preferredMaxLength,
                                       entriesRead, totalEntries, resumeHandle);
         };
         m_userGetGroups = [state](const QString& server, const QString& userName, uint32_t level,
-                                  void** buffer, uint32_t preferredMaxLength,
-                                  uint32_t& entriesRead, uint32_t& totalEntries) {
+                                  void** buffer, uint32_t preferredMaxLength, uint32_t& entriesRead,
+                                  uint32_t& totalEntries) {
             return state->NetUserGetGroups(server, userName, level, buffer, preferredMaxLength,
                                            entriesRead, totalEntries);
         };
@@ -552,11 +552,10 @@ uint32_t LabNetwork::RegConnectRegistry(const QString& machineName, RegKey root,
         return Failed(kErrorBadNetPath);
 
     key = state.nextRegistryKey++;
-    state.registryKeys.emplace(key,
-                               OpenKey{local ? QString() : Key(machineName),
-                                       root == kHKeyLocalMachine ? QStringLiteral("HKLM")
-                                                                 : QStringLiteral("HKU"),
-                                       QString()});
+    state.registryKeys.emplace(
+        key, OpenKey{local ? QString() : Key(machineName),
+                     root == kHKeyLocalMachine ? QStringLiteral("HKLM") : QStringLiteral("HKU"),
+                     QString()});
     return kNoError;
 }
 

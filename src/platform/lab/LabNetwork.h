@@ -68,12 +68,12 @@ class LabNetwork : public Network
     bool FindFirstFile(const QString& pattern, FindHandle& handle, FindData& data) override;
     bool FindNextFile(FindHandle handle, FindData& data) override;
     bool FindClose(FindHandle handle) override;
-    bool GetFileSecurity(const QString& path, uint32_t requestedInformation,
-                         QByteArray* descriptor, uint32_t bufferSize, uint32_t& needed) override;
+    bool GetFileSecurity(const QString& path, uint32_t requestedInformation, QByteArray* descriptor,
+                         uint32_t bufferSize, uint32_t& needed) override;
     uint32_t RegOpenKeyEx(RegKey key, const QString& subKey, uint32_t access,
                           RegKey& result) override;
-    uint32_t RegQueryValueEx(RegKey key, const QString& valueName, uint32_t& type,
-                             QByteArray* data, uint32_t& size) override;
+    uint32_t RegQueryValueEx(RegKey key, const QString& valueName, uint32_t& type, QByteArray* data,
+                             uint32_t& size) override;
     uint32_t RegEnumValue(RegKey key, uint32_t index, QString& valueName) override;
     uint32_t RegEnumKeyEx(RegKey key, uint32_t index, QString& keyName) override;
     uint32_t QueryServiceStatus(const QString& machine, const QString& serviceName,
@@ -128,14 +128,14 @@ enum : uint32_t
 // NT statuses the lab's LSA calls answer, and the codes LsaNtStatusToWinError turns them into.
 enum : uint32_t
 {
-    kStatusInvalidInfoClass = 0xC0000003u,  // 87
-    kStatusInvalidHandle = 0xC0000008u,     // 6
-    kStatusInvalidParameter = 0xC000000Du,  // 87
-    kStatusAccessDenied = 0xC0000022u,      // 5
-    kStatusNoLogonServers = 0xC000005Eu,    // 1311
-    kStatusLogonFailure = 0xC000006Du,      // 1326
-    kStatusBadNetworkPath = 0xC00000BEu,    // 53
-    kStatusBadNetworkName = 0xC00000CCu,    // 67
+    kStatusInvalidInfoClass = 0xC0000003u,     // 87
+    kStatusInvalidHandle = 0xC0000008u,        // 6
+    kStatusInvalidParameter = 0xC000000Du,     // 87
+    kStatusAccessDenied = 0xC0000022u,         // 5
+    kStatusNoLogonServers = 0xC000005Eu,       // 1311
+    kStatusLogonFailure = 0xC000006Du,         // 1326
+    kStatusBadNetworkPath = 0xC00000BEu,       // 53
+    kStatusBadNetworkName = 0xC00000CCu,       // 67
     kStatusRpcServerUnavailable = 0xC0020017u, // 1722
 };
 

@@ -172,9 +172,8 @@ bool WildcardMatch(QStringView pattern, QStringView name)
     // Iterative match of '*' and '?', without regard to case.
     qsizetype p = 0, n = 0, star = -1, mark = 0;
     while (n < name.size()) {
-        if (p < pattern.size() &&
-            (pattern[p] == QLatin1Char('?') ||
-             pattern[p].toCaseFolded() == name[n].toCaseFolded())) {
+        if (p < pattern.size() && (pattern[p] == QLatin1Char('?') ||
+                                   pattern[p].toCaseFolded() == name[n].toCaseFolded())) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == QLatin1Char('*')) {
@@ -410,9 +409,8 @@ uint32_t LabNetwork::State::NetUserEnum(const QString& server, uint32_t level, u
     // machine trust accounts, so those filters list nothing.
     std::vector<UserInfo0> all;
     std::vector<uint32_t> sizes;
-    const Domain* domain = machine != nullptr && IsController(*machine)
-                               ? model.FindDomain(machine->domain)
-                               : nullptr;
+    const Domain* domain =
+        machine != nullptr && IsController(*machine) ? model.FindDomain(machine->domain) : nullptr;
     if (domain != nullptr) {
         const bool normal = filter == 0 || (filter & kFilterNormalAccount);
         const bool trust = filter == 0 || (filter & kFilterInterdomainTrustAccount);
@@ -443,7 +441,7 @@ uint32_t LabNetwork::State::NetUserEnum(const QString& server, uint32_t level, u
         *resumeHandle = more ? uint32_t(end) : 0;
     if (entriesRead > 0) {
         auto page = std::make_shared<std::vector<UserInfo0>>(all.begin() + qsizetype(begin),
-                                                            all.begin() + qsizetype(end));
+                                                             all.begin() + qsizetype(end));
         *buffer = HandOut(page, page->data());
     }
     return more ? Failed(kErrorMoreData) : kNoError;
@@ -466,9 +464,8 @@ uint32_t LabNetwork::State::NetUserGetGroups(const QString& server, const QStrin
     const Machine* machine = nullptr;
     if (const uint32_t status = Reach(server, machine))
         return Failed(status);
-    const Domain* domain = machine != nullptr && IsController(*machine)
-                               ? model.FindDomain(machine->domain)
-                               : nullptr;
+    const Domain* domain =
+        machine != nullptr && IsController(*machine) ? model.FindDomain(machine->domain) : nullptr;
     const Account* user = nullptr;
     if (domain != nullptr) {
         for (const Account& account : domain->accounts) {
@@ -515,7 +512,7 @@ uint32_t LabNetwork::State::LsaOpenPolicy(const QString& systemName, uint32_t /*
         const Machine* machine = nullptr;
         if (const uint32_t status = Reach(systemName, machine))
             return status == kErrorBadNetPath ? uint32_t(kStatusRpcServerUnavailable)
-                                               : NtStatusFor(status);
+                                              : NtStatusFor(status);
         policy.machineKey = Key(machine->name);
         policy.primaryDomain = machine->primaryDomain;
     }
@@ -578,9 +575,9 @@ bool LabNetwork::LookupAccountName(const QString& system, const QString& account
         Failed(status == kErrorBadNetPath ? uint32_t(kRpcServerUnavailable) : status);
         return false;
     }
-    const QString domainName = machine != nullptr                ? machine->domain
-                               : state.IsLocal(system)           ? model.local.primaryDomain.name
-                                                                 : QString();
+    const QString domainName = machine != nullptr      ? machine->domain
+                               : state.IsLocal(system) ? model.local.primaryDomain.name
+                                                       : QString();
     const Domain* accounts = model.FindDomain(domainName);
 
     std::optional<Resolved> found;
@@ -697,7 +694,7 @@ static uint32_t Locate(const LabNetwork::State& state, const QString& path, Fold
                 // Printer, device and IPC shares hold no files; a disk share without a root
                 // in the file has nothing that can be reached.
                 return (share->type & 0xFF) == kStypeDisktree ? uint32_t(kErrorPathNotFound)
-                                                               : uint32_t(kErrorBadDevType);
+                                                              : uint32_t(kErrorBadDevType);
             }
             place.root = &*share->root;
         } else {
@@ -962,8 +959,8 @@ QByteArray ValueBytes(const RegValue& value, uint32_t& type)
 bool OpenKeyOf(const LabNetwork::State& state, RegKey key, OpenKey& open)
 {
     if (key == kHKeyLocalMachine || key == kHKeyUsers) {
-        open = OpenKey{QString(), key == kHKeyLocalMachine ? QStringLiteral("HKLM")
-                                                           : QStringLiteral("HKU"),
+        open = OpenKey{QString(),
+                       key == kHKeyLocalMachine ? QStringLiteral("HKLM") : QStringLiteral("HKU"),
                        QString()};
         return true;
     }
@@ -1013,9 +1010,9 @@ uint32_t LabNetwork::RegQueryValueEx(RegKey key, const QString& valueName, uint3
     OpenKey open;
     if (!OpenKeyOf(state, key, open))
         return Failed(kErrorInvalidHandle);
-    ++state.callCounts[open.machineKey.isEmpty() ? Key(state.model.local.computer)
-                                                 : open.machineKey]
-                      [QStringLiteral("RegQueryValueEx")];
+    ++state
+          .callCounts[open.machineKey.isEmpty() ? Key(state.model.local.computer) : open.machineKey]
+                     [QStringLiteral("RegQueryValueEx")];
     const QMap<QString, RegValue>* values = ValuesOf(HiveOf(state, open), open.path);
     const RegValue* value = nullptr;
     if (values != nullptr) {

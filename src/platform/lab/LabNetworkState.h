@@ -134,14 +134,13 @@ struct LabNetwork::State
                           uint32_t preferredMaxLength, uint32_t& entriesRead,
                           uint32_t& totalEntries, uint32_t* resumeHandle);
     uint32_t NetUserEnum(const QString& server, uint32_t level, uint32_t filter, void** buffer,
-                         uint32_t preferredMaxLength, uint32_t& entriesRead,
-                         uint32_t& totalEntries, uint32_t* resumeHandle);
+                         uint32_t preferredMaxLength, uint32_t& entriesRead, uint32_t& totalEntries,
+                         uint32_t* resumeHandle);
     uint32_t NetUserGetGroups(const QString& server, const QString& userName, uint32_t level,
                               void** buffer, uint32_t preferredMaxLength, uint32_t& entriesRead,
                               uint32_t& totalEntries);
     uint32_t LsaOpenPolicy(const QString& systemName, uint32_t desiredAccess, LsaHandle& handle);
-    uint32_t LsaQueryInformationPolicy(LsaHandle handle, uint32_t informationClass,
-                                       void** buffer);
+    uint32_t LsaQueryInformationPolicy(LsaHandle handle, uint32_t informationClass, void** buffer);
     uint32_t LsaFreeMemory(void* buffer);
     uint32_t LsaClose(LsaHandle handle);
 
