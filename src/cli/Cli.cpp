@@ -5,6 +5,7 @@
 #include "applib/LastError.h"
 #include "applib/Log.h"
 #include "applib/Prefs.h"
+#include "cli/LabCommand.h"
 #include "cli/TerminalProgress.h"
 #include "engine/DataDM.h"
 #include "platform/Network.h"
@@ -45,6 +46,9 @@ const char kUsage[] =
     "  clear                        delete all scan data\n"
     "  servers [--format table|csv|json] [--output FILE]\n"
     "                               list the Servers table\n"
+    "  lab generate --seed N [--domains N] [--servers N] [--users N] [--groups N]\n"
+    "               [--shares N] [--depth N] [--fanout N] [--entries N] [--output FILE]\n"
+    "                               write a generated lab network\n"
     "\n"
     "The program folder is --home, else $VELMORA_HOME, else the executable's folder.\n"
     "The network is --network, else the preference Network/Backend.\n";
@@ -357,6 +361,9 @@ int Cli::Run(const QStringList& arguments)
     auto uninstallLog = qScopeGuard([] { SetProgramLog(nullptr); });
 
     const QString command = words.takeFirst();
+    // Lab tools work on files only: no program folder, log or database.
+    if (command == QLatin1String("lab"))
+        return RunLabCommand(words, m_out, m_err);
     Args args(words);
     try {
         if (command == QLatin1String("db")) {
