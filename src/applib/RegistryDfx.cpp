@@ -24,8 +24,8 @@ QString WithoutLeadingBackslashes(const QString& name)
 // Registry strings are stored as UTF-16 (little-endian) with their NUL.
 QString DecodeRegistryString(const QByteArray& data)
 {
-    QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData()),
-                                      data.size() / 2);
+    QString text =
+        QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData()), data.size() / 2);
     const qsizetype nul = text.indexOf(QChar(0));
     if (nul >= 0)
         text.truncate(nul);
@@ -101,7 +101,8 @@ bool TDfxRegistry::OpenKey(const QString& key)
     QString path;
     const RegKey base = BaseFor(key, path);
     RegKey opened = 0;
-    const QString relative = key.startsWith(QLatin1Char('\\')) ? WithoutLeadingBackslashes(key) : key;
+    const QString relative =
+        key.startsWith(QLatin1Char('\\')) ? WithoutLeadingBackslashes(key) : key;
     if (m_network.RegOpenKeyEx(base, relative, m_access, opened) != kNoError)
         return false;
     CloseKey();
@@ -123,7 +124,8 @@ bool TDfxRegistry::KeyExists(const QString& key)
 {
     QString path;
     const RegKey base = BaseFor(key, path);
-    const QString relative = key.startsWith(QLatin1Char('\\')) ? WithoutLeadingBackslashes(key) : key;
+    const QString relative =
+        key.startsWith(QLatin1Char('\\')) ? WithoutLeadingBackslashes(key) : key;
     RegKey opened = 0;
     if (m_network.RegOpenKeyEx(base, relative, (m_access & kKeyWow6464Key) | kKeyRead, opened) !=
         kNoError)
@@ -165,8 +167,9 @@ bool TDfxRegistry::ReadStringEX(const QString& name, QString& text)
         return false;
     data.truncate(qsizetype(size));
     if (type != kRegSz && type != kRegExpandSz) {
-        SetLastErrorText(DfxFormat(QString::fromLatin1(kReadStringExTypeFmt), {m_currentPath, name}),
-                         false, kDfxErrorText);
+        SetLastErrorText(
+            DfxFormat(QString::fromLatin1(kReadStringExTypeFmt), {m_currentPath, name}), false,
+            kDfxErrorText);
         return false;
     }
     text = DecodeRegistryString(data);

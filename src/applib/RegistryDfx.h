@@ -28,7 +28,7 @@ bool IsLocalMachineName(platform::Network& network, const QString& machine);
 
 class TDfxRegistry
 {
-public:
+  public:
     // Read-only uses pass platform::kKeyRead. The root key starts as the local
     // HKEY_LOCAL_MACHINE.
     explicit TDfxRegistry(platform::Network& network, uint32_t access = platform::kKeyRead);
@@ -73,7 +73,7 @@ public:
     QStringList ValueNames();
     QStringList KeyNames();
 
-private:
+  private:
     platform::RegKey BaseFor(const QString& key, QString& path) const;
 
     platform::Network& m_network;

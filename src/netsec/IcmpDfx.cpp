@@ -13,31 +13,56 @@ using namespace platform;
 QString PingStatusText(uint32_t status)
 {
     switch (status) {
-    case 0: return QStringLiteral("No error");
-    case 11001: return QStringLiteral("Buffer too small");
-    case 11002: return QStringLiteral("Destination network unreachable");
-    case 11003: return QStringLiteral("Destination host unreachable");
-    case 11004: return QStringLiteral("Destination protocol unreachable");
-    case 11005: return QStringLiteral("Destination port unreachable");
-    case 11006: return QStringLiteral("No resources");
-    case 11007: return QStringLiteral("Bad option");
-    case 11008: return QStringLiteral("Hardware error");
-    case 11009: return QStringLiteral("Packet too big");
-    case 11010: return QStringLiteral("Request timed out");
-    case 11011: return QStringLiteral("Bad request");
-    case 11012: return QStringLiteral("Bad route");
-    case 11013: return QStringLiteral("TTL expired in transit");
-    case 11014: return QStringLiteral("TTL expired in reassembly");
-    case 11015: return QStringLiteral("Parameter problem");
-    case 11016: return QStringLiteral("Source quench");
-    case 11017: return QStringLiteral("Option too big");
-    case 11018: return QStringLiteral("Bad Destination");
-    case 11019: return QStringLiteral("Address deleted");
-    case 11020: return QStringLiteral("Spec MTU change");
-    case 11021: return QStringLiteral("MTU change");
-    case 11050: return QStringLiteral("General failure");
-    case 11255: return QStringLiteral("Pending");
-    default: return Fmt("ICMP error #%d", status);
+    case 0:
+        return QStringLiteral("No error");
+    case 11001:
+        return QStringLiteral("Buffer too small");
+    case 11002:
+        return QStringLiteral("Destination network unreachable");
+    case 11003:
+        return QStringLiteral("Destination host unreachable");
+    case 11004:
+        return QStringLiteral("Destination protocol unreachable");
+    case 11005:
+        return QStringLiteral("Destination port unreachable");
+    case 11006:
+        return QStringLiteral("No resources");
+    case 11007:
+        return QStringLiteral("Bad option");
+    case 11008:
+        return QStringLiteral("Hardware error");
+    case 11009:
+        return QStringLiteral("Packet too big");
+    case 11010:
+        return QStringLiteral("Request timed out");
+    case 11011:
+        return QStringLiteral("Bad request");
+    case 11012:
+        return QStringLiteral("Bad route");
+    case 11013:
+        return QStringLiteral("TTL expired in transit");
+    case 11014:
+        return QStringLiteral("TTL expired in reassembly");
+    case 11015:
+        return QStringLiteral("Parameter problem");
+    case 11016:
+        return QStringLiteral("Source quench");
+    case 11017:
+        return QStringLiteral("Option too big");
+    case 11018:
+        return QStringLiteral("Bad Destination");
+    case 11019:
+        return QStringLiteral("Address deleted");
+    case 11020:
+        return QStringLiteral("Spec MTU change");
+    case 11021:
+        return QStringLiteral("MTU change");
+    case 11050:
+        return QStringLiteral("General failure");
+    case 11255:
+        return QStringLiteral("Pending");
+    default:
+        return Fmt("ICMP error #%d", status);
     }
 }
 

@@ -16,7 +16,7 @@ namespace velmora::netsec {
 
 class LsaApiDfx
 {
-public:
+  public:
     static constexpr uint32_t kMissingEntryStatus = 0xFFFF;
 
     // Loads "advapi32.dll" from the network backend and resolves every name of
@@ -40,7 +40,7 @@ public:
     uint32_t LsaClose(platform::LsaHandle handle) const;
     uint32_t LsaNtStatusToWinError(uint32_t status) const;
 
-private:
+  private:
     template <typename Fn> const Fn* Entry(int slot) const;
 
     std::shared_ptr<const platform::Library> m_library;

@@ -4,6 +4,9 @@
 // message instead of crashing. Also the readable texts of its status codes and the two
 // account lists that the domain-account collection reads.
 //
+// Text arguments are handed to the library whole, whatever their length: the interface
+// takes QString, so no fixed-size argument buffer can cut a long name.
+//
 // Called on the main thread; the binding takes no lock.
 
 #include "platform/Network.h"
@@ -22,7 +25,7 @@ QString StripServerUNC(const QString& name);
 
 class NetApiDFX
 {
-public:
+  public:
     // Loads "netapi32.dll" from the network backend and resolves every name of
     // EntryPointNames() once, in that order. A library that cannot be loaded leaves every
     // slot empty; nothing is reported until the first call.
@@ -46,8 +49,8 @@ public:
                           uint32_t preferredMaxLength, uint32_t& entriesRead,
                           uint32_t& totalEntries, uint32_t* resumeHandle) const;
     uint32_t NetUserEnum(const QString& server, uint32_t level, uint32_t filter, void** buffer,
-                         uint32_t preferredMaxLength, uint32_t& entriesRead,
-                         uint32_t& totalEntries, uint32_t* resumeHandle) const;
+                         uint32_t preferredMaxLength, uint32_t& entriesRead, uint32_t& totalEntries,
+                         uint32_t* resumeHandle) const;
     uint32_t NetUserGetGroups(const QString& server, const QString& userName, uint32_t level,
                               void** buffer, uint32_t preferredMaxLength, uint32_t& entriesRead,
                               uint32_t& totalEntries) const;
@@ -70,7 +73,7 @@ public:
     // Preferred length of one page of the user enumeration, in bytes.
     static constexpr uint32_t kUserEnumPageBytes = 65536;
 
-private:
+  private:
     [[noreturn]] void RaiseNotLoaded() const;
     void ReleaseBuffer(void* buffer) const noexcept;
     template <typename Fn> const Fn& Entry(int slot) const;

@@ -29,19 +29,19 @@ bool OccursWithin(const QString& name, const QString& text)
 // The final path component of a remote name: the text after the last backslash or colon.
 QString FinalComponent(const QString& remoteName)
 {
-    const qsizetype cut =
-        std::max(remoteName.lastIndexOf(QLatin1Char('\\')), remoteName.lastIndexOf(QLatin1Char(':')));
+    const qsizetype cut = std::max(remoteName.lastIndexOf(QLatin1Char('\\')),
+                                   remoteName.lastIndexOf(QLatin1Char(':')));
     return remoteName.mid(cut + 1);
 }
 
 // Closes an enumeration handle whichever way the walk leaves.
 class EnumGuard
 {
-public:
+  public:
     EnumGuard(Network& network, EnumHandle handle) : m_network(network), m_handle(handle) {}
     ~EnumGuard() { m_network.WNetCloseEnum(m_handle); }
 
-private:
+  private:
     Network& m_network;
     EnumHandle m_handle;
 };
@@ -102,7 +102,8 @@ bool TDfxEnumNet::GetDomains(const QString& provider, QStringList& list) const
     return true;
 }
 
-bool TDfxEnumNet::GetServers(const QString& provider, const QString& domain, QStringList& list) const
+bool TDfxEnumNet::GetServers(const QString& provider, const QString& domain,
+                             QStringList& list) const
 {
     if (m_maxLevel != 2)
         return false;
@@ -154,11 +155,12 @@ int TDfxEnumNet::InternalEnumerate(int level, QList<Node>& target, const NetReso
                                                  kResourceUsageContainer, container, handle);
     if (open != kNoError) {
         m_lastErrorText = WNetErrorText(m_network, open);
-        const QString resource = container ? container->remoteName
-                                           : QStringLiteral("<RESOURCETYPE_ANY>");
+        const QString resource =
+            container ? container->remoteName : QStringLiteral("<RESOURCETYPE_ANY>");
         // The WebDAV provider fails to enumerate on most networks; that is expected.
         if (!OccursWithin(resource, kWebClientProviders))
-            LogErrorFmt(QStringLiteral("\"%s\" for NetResource \"%s\""), {m_lastErrorText, resource},
+            LogErrorFmt(QStringLiteral("\"%s\" for NetResource \"%s\""),
+                        {m_lastErrorText, resource},
                         QStringLiteral("TDfxEnumNet.InternalEnumerate.WNetOpenEnum"));
         return 0;
     }
@@ -333,7 +335,8 @@ bool IsLocalComputer(Network& network, const QString& machine)
     const QString unc = MakeServerUNC(machine);
     if (unc.isEmpty() || QString(unc).remove(QLatin1Char('\\')).isEmpty())
         return true;
-    return unc.compare(QStringLiteral("\\\\") + network.LocalComputerName(), Qt::CaseInsensitive) == 0;
+    return unc.compare(QStringLiteral("\\\\") + network.LocalComputerName(), Qt::CaseInsensitive) ==
+           0;
 }
 
 uint32_t ConnectRegistry(Network& network, const QString& machine, RegKey root, RegKey& key)

@@ -18,7 +18,7 @@ QString WNetErrorText(platform::Network& network, uint32_t error);
 // copies own their descriptions too, so a caller's copy never refers to freed ones.
 class TWNetStrings
 {
-public:
+  public:
     void Clear();
     int Count() const { return int(m_names.size()); }
     void Add(const QString& name, const platform::NetResource& resource);
@@ -28,7 +28,7 @@ public:
     const platform::NetResource& Resource(int index) const { return m_resources.at(index); }
     const QStringList& Names() const { return m_names; }
 
-private:
+  private:
     QStringList m_names;
     QList<platform::NetResource> m_resources;
 };
@@ -46,7 +46,7 @@ QString LanManProviderName(platform::Network& network);
 
 class TDfxEnumNet
 {
-public:
+  public:
     explicit TDfxEnumNet(platform::Network& network);
 
     void Clear();
@@ -62,7 +62,7 @@ public:
     const QString& LastErrorText() const { return m_lastErrorText; }
     int MaxLevel() const { return m_maxLevel; }
 
-private:
+  private:
     struct Node
     {
         QString name;
@@ -101,12 +101,12 @@ inline constexpr QChar kAssociatedPasswordMarker = QChar(0x02);
 inline constexpr QChar kBlankPasswordMarker = QChar(0x03);
 
 bool IsLocalComputer(platform::Network& network, const QString& machine);
-uint32_t ConnectRegistry(platform::Network& network, const QString& machine,
-                         platform::RegKey root, platform::RegKey& key);
+uint32_t ConnectRegistry(platform::Network& network, const QString& machine, platform::RegKey root,
+                         platform::RegKey& key);
 // Opens the machine's registry, trying the credentials in list order when the machine
 // answers access denied. `usedIndex` is the credential that made the connection, or -1.
 bool ConnectRegistryWithCredentials(platform::Network& network, const QString& machine,
-                                    platform::RegKey root, platform::RegKey& key,
-                                    int& usedIndex, const TAltCredentials& credentials);
+                                    platform::RegKey root, platform::RegKey& key, int& usedIndex,
+                                    const TAltCredentials& credentials);
 
 } // namespace velmora::netsec

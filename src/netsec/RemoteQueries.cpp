@@ -17,7 +17,8 @@ using namespace platform;
 
 namespace {
 
-const QString kCurrentVersionKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+const QString kCurrentVersionKey =
+    QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
 const QString kWinlogonKey =
     QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon");
 const QString kLogonUiKey =
@@ -44,18 +45,24 @@ void StoreValueMissing(const QString& path, const QString& value)
 
 // --- Shell folders -----------------------------------------------------------------------
 
-enum class Source { Users, Machine, Function };
+enum class Source
+{
+    Users,
+    Machine,
+    Function
+};
 
 struct ShellFolderRow
 {
     uint8_t code;
     Source source;
-    const char* key; // nullptr: the shell folders key
+    const char* key;   // nullptr: the shell folders key
     const char* value; // the value name, or the function's name
     const char* appended;
 };
 
-constexpr char kShellFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr char kShellFoldersKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr char kNtCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr char kWinCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
@@ -108,19 +115,44 @@ struct VariableName
 
 // In search order: the first name found in a text is expanded first.
 constexpr std::array<VariableName, 38> kVariables = {{
-    {"%WINSYSDIR%", 0x25},        {"%WINDIR%", 0x24},          {"%DESKTOP%", 0x00},
-    {"%PROGRAMS%", 0x02},         {"%PERSONAL%", 0x05},        {"%FAVORITES%", 0x06},
-    {"%STARTUP%", 0x07},          {"%RECENT%", 0x08},          {"%SENDTO%", 0x09},
-    {"%STARTMENU%", 0x0B},        {"%DESKTOPDIRECTORY%", 0x10}, {"%NETHOOD%", 0x13},
-    {"%FONTS%", 0x14},            {"%TEMPLATES%", 0x15},       {"%COMMONSTARTMENU%", 0x16},
-    {"%COMMONPROGRAMS%", 0x17},   {"%COMMONSTARTUP%", 0x18},   {"%COMMONDESKTOPDIRECTORY%", 0x19},
-    {"%APPDATA%", 0x1A},          {"%PRINTHOOD%", 0x1B},       {"%LOCALAPPDATA%", 0x1C},
-    {"%COMMONFAVORITES%", 0x1F},  {"%INTERNETCACHE%", 0x20},   {"%COOKIES%", 0x21},
-    {"%HISTORY%", 0x22},          {"%COMMONAPPDATA%", 0x23},   {"%WINDOWS%", 0x24},
-    {"%SYSTEMROOT%", 0x24},       {"%SYSTEM%", 0x25},          {"%PROGRAMFILES%", 0x26},
-    {"%PROGRAMFILESX86%", 0x2A},  {"%MYPICTURES%", 0x27},      {"%USERPROFILE%", 0x28},
-    {"%PROFILEDIRECTORY%", 0x28}, {"%COMMONTEMPLATES%", 0x2D}, {"%COMMONDOCUMENTS%", 0x2E},
-    {"%COMMONADMINTOOLS%", 0x2F}, {"%ADMINTOOLS%", 0x30},
+    {"%WINSYSDIR%", 0x25},
+    {"%WINDIR%", 0x24},
+    {"%DESKTOP%", 0x00},
+    {"%PROGRAMS%", 0x02},
+    {"%PERSONAL%", 0x05},
+    {"%FAVORITES%", 0x06},
+    {"%STARTUP%", 0x07},
+    {"%RECENT%", 0x08},
+    {"%SENDTO%", 0x09},
+    {"%STARTMENU%", 0x0B},
+    {"%DESKTOPDIRECTORY%", 0x10},
+    {"%NETHOOD%", 0x13},
+    {"%FONTS%", 0x14},
+    {"%TEMPLATES%", 0x15},
+    {"%COMMONSTARTMENU%", 0x16},
+    {"%COMMONPROGRAMS%", 0x17},
+    {"%COMMONSTARTUP%", 0x18},
+    {"%COMMONDESKTOPDIRECTORY%", 0x19},
+    {"%APPDATA%", 0x1A},
+    {"%PRINTHOOD%", 0x1B},
+    {"%LOCALAPPDATA%", 0x1C},
+    {"%COMMONFAVORITES%", 0x1F},
+    {"%INTERNETCACHE%", 0x20},
+    {"%COOKIES%", 0x21},
+    {"%HISTORY%", 0x22},
+    {"%COMMONAPPDATA%", 0x23},
+    {"%WINDOWS%", 0x24},
+    {"%SYSTEMROOT%", 0x24},
+    {"%SYSTEM%", 0x25},
+    {"%PROGRAMFILES%", 0x26},
+    {"%PROGRAMFILESX86%", 0x2A},
+    {"%MYPICTURES%", 0x27},
+    {"%USERPROFILE%", 0x28},
+    {"%PROFILEDIRECTORY%", 0x28},
+    {"%COMMONTEMPLATES%", 0x2D},
+    {"%COMMONDOCUMENTS%", 0x2E},
+    {"%COMMONADMINTOOLS%", 0x2F},
+    {"%ADMINTOOLS%", 0x30},
 }};
 
 int RowOfCode(uint8_t code)
@@ -236,11 +268,16 @@ int OsClassOfVersion(const QString& currentVersion)
     if (!ok)
         minor = 0;
     switch (major) {
-    case 3: return 2;
-    case 4: return 3;
-    case 5: return minor == 0 ? 4 : minor == 1 ? 8 : minor == 2 ? 9 : 0;
-    case 6: return 10;
-    default: return 0;
+    case 3:
+        return 2;
+    case 4:
+        return 3;
+    case 5:
+        return minor == 0 ? 4 : minor == 1 ? 8 : minor == 2 ? 9 : 0;
+    case 6:
+        return 10;
+    default:
+        return 0;
     }
 }
 
@@ -282,8 +319,9 @@ bool GetLoggedOnUser(Network& network, const QString& machine, QString& userName
 
     if (IsVistaOrLater(network, registry.RootKey())) {
         if (!registry.OpenKeyReadOnly(kLogonUiKey)) {
-            StoreKeyCannotOpen(registry.CurrentPath(),
-                               QStringLiteral("..\\Windows\\CurrentVersion\\Authentication\\LogonUI"));
+            StoreKeyCannotOpen(
+                registry.CurrentPath(),
+                QStringLiteral("..\\Windows\\CurrentVersion\\Authentication\\LogonUI"));
             return false;
         }
         const QString value = QStringLiteral("LastLoggedOnSAMUser");
@@ -310,7 +348,8 @@ bool GetLoggedOnUser(Network& network, const QString& machine, QString& userName
     }
     if (haveUser && haveDomain)
         return true;
-    SetLastErrorText(QStringLiteral("No Default User/Domain name available."), false, kDfxErrorText);
+    SetLastErrorText(QStringLiteral("No Default User/Domain name available."), false,
+                     kDfxErrorText);
     return false;
 }
 
@@ -324,7 +363,8 @@ bool GetLoggedOnUserSid(Network& network, const QString& machine, QString& sidTe
     if (!AccountSidText(network, domain, user, sidText))
         return false;
     // NT 4 keeps no separate classes hive; later systems load "<SID>_Classes" with the user.
-    const QString hive = IsRemoteNT4(network, machine) ? sidText : sidText + QStringLiteral("_Classes");
+    const QString hive =
+        IsRemoteNT4(network, machine) ? sidText : sidText + QStringLiteral("_Classes");
     return CanOpenUsersKey(network, machine, hive);
 }
 
@@ -425,10 +465,17 @@ int ReadShellFolder(Network& network, const QString& machine, int row, QString& 
 bool ResolveShellFolder(Network& network, const QString& machine, int row, QString& path)
 {
     switch (ReadShellFolder(network, machine, row, path)) {
-    case kShellFolderFound: break;
-    case kShellFolderNoUser: SetLastErrorCode(kErrorNotLoggedOn, false); return false;
-    case kShellFolderEmpty: SetLastErrorCode(kErrorNoNetOrBadPath, false); return false;
-    default: SetLastErrorCode(kErrorRegistryIoFailed, false); return false;
+    case kShellFolderFound:
+        break;
+    case kShellFolderNoUser:
+        SetLastErrorCode(kErrorNotLoggedOn, false);
+        return false;
+    case kShellFolderEmpty:
+        SetLastErrorCode(kErrorNoNetOrBadPath, false);
+        return false;
+    default:
+        SetLastErrorCode(kErrorRegistryIoFailed, false);
+        return false;
     }
     bool anyFound = false;
     return ExpandShellFolderVariables(network, machine, path, anyFound);
@@ -493,10 +540,9 @@ bool ExpandRemoteEnvironment(Network& network, const QString& machine, QString& 
         StoreKeyCannotOpen(registry.CurrentPath(), kEnvironmentKey);
         return false;
     }
-    for (const auto& [value, name] : {QPair<QString, QString>{QStringLiteral("windir"),
-                                                              QStringLiteral("%WINDIR%")},
-                                      QPair<QString, QString>{QStringLiteral("comspec"),
-                                                              QStringLiteral("%COMSPEC%")}}) {
+    for (const auto& [value, name] :
+         {QPair<QString, QString>{QStringLiteral("windir"), QStringLiteral("%WINDIR%")},
+          QPair<QString, QString>{QStringLiteral("comspec"), QStringLiteral("%COMSPEC%")}}) {
         QString expanded;
         registry.ReadStringEX(value, expanded);
         if (!ExpandWith(environment, expanded))

@@ -48,7 +48,8 @@ inline constexpr int kShellFolderProgramFiles = 26;
 inline constexpr int kShellFolderUserProfile = 28;
 inline constexpr int kShellFolderProfiles = 34;
 
-enum ShellFolderResult : int {
+enum ShellFolderResult : int
+{
     kShellFolderFound = 0,
     kShellFolderNoUser = 1,     // the row reads the logged-on user's keys; nobody is logged on
     kShellFolderEmpty = 2,      // the value is missing or empty
@@ -58,8 +59,7 @@ enum ShellFolderResult : int {
 int ReadShellFolder(platform::Network& network, const QString& machine, int row, QString& path);
 // The row's path with its variables expanded. Failures store 1245 (nobody logged on), 1203
 // (no path) or 1016 (registry unreachable) as the last error.
-bool ResolveShellFolder(platform::Network& network, const QString& machine, int row,
-                        QString& path);
+bool ResolveShellFolder(platform::Network& network, const QString& machine, int row, QString& path);
 // Replaces every shell-folder variable ("%PROGRAMFILES%", ...) in `text` by the machine's
 // folder. `anyFound` tells whether there was one. A "%" that starts no known variable fails
 // with the "does not contain a valid Shell Folder Variable" text.

@@ -73,8 +73,8 @@ bool FindAccountSid(Network& network, const QString& server, const QString& acco
         }
         sid = QByteArray(qsizetype(sidSize), '\0');
         bool found = false;
-        if (network.LookupAccountName(lookups[i].system, lookups[i].name, &sid, sidSize,
-                                      domainText, domainChars, use))
+        if (network.LookupAccountName(lookups[i].system, lookups[i].name, &sid, sidSize, domainText,
+                                      domainChars, use))
             found = IsAccountTypeIn(use, allowedTypes);
         else
             SetLastErrorFromOS(false);
@@ -142,16 +142,26 @@ bool IsSidOfKind(QByteArrayView sid, int kind)
     if (!GetSidRid(sid, rid))
         return false;
     switch (kind) {
-    case kSidKindAny: return true;
-    case kSidKindAdministrators: return rid == 500 || rid == 512 || rid == 544;
-    case kSidKindUsers: return rid == 545 || rid == 513;
-    case kSidKindGuests: return rid == 501 || rid == 514;
-    case kSidKindPowerUsers: return rid == 547;
-    case kSidKindAccountOperators: return rid == 548;
-    case kSidKindServerOperators: return rid == 549;
-    case kSidKindPrintOperators: return rid == 550;
-    case kSidKindBackupOperators: return rid == 551;
-    default: return true;
+    case kSidKindAny:
+        return true;
+    case kSidKindAdministrators:
+        return rid == 500 || rid == 512 || rid == 544;
+    case kSidKindUsers:
+        return rid == 545 || rid == 513;
+    case kSidKindGuests:
+        return rid == 501 || rid == 514;
+    case kSidKindPowerUsers:
+        return rid == 547;
+    case kSidKindAccountOperators:
+        return rid == 548;
+    case kSidKindServerOperators:
+        return rid == 549;
+    case kSidKindPrintOperators:
+        return rid == 550;
+    case kSidKindBackupOperators:
+        return rid == 551;
+    default:
+        return true;
     }
 }
 

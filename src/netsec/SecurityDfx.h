@@ -52,12 +52,13 @@ bool SidToText(QByteArrayView sid, QString& text);
 bool GetSidRid(QByteArrayView sid, uint32_t& rid);
 
 // Kinds of SID by their relative identifier.
-enum SidKind : int {
-    kSidKindAny = 0,            // any SID that has a RID
-    kSidKindAdministrators = 1, // 500, 512, 544: the engine's hasAdminRights
-    kSidKindUsers = 2,          // 545, 513
-    kSidKindGuests = 3,         // 501, 514
-    kSidKindPowerUsers = 4,     // 547
+enum SidKind : int
+{
+    kSidKindAny = 0,              // any SID that has a RID
+    kSidKindAdministrators = 1,   // 500, 512, 544: the engine's hasAdminRights
+    kSidKindUsers = 2,            // 545, 513
+    kSidKindGuests = 3,           // 501, 514
+    kSidKindPowerUsers = 4,       // 547
     kSidKindAccountOperators = 5, // 548
     kSidKindServerOperators = 6,  // 549
     kSidKindPrintOperators = 7,   // 550

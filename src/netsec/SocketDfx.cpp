@@ -32,8 +32,8 @@ bool AddressText(uint32_t address, QString& text)
     text.clear();
     if (address == kInaddrNone)
         return false;
-    text = Fmt("%u.%u.%u.%u", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
-               (address >> 8) & 0xFF, address & 0xFF);
+    text = Fmt("%u.%u.%u.%u", (address >> 24) & 0xFF, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
+               address & 0xFF);
     return true;
 }
 
@@ -49,19 +49,26 @@ bool HostAddressText(Network& network, const QString& host, QString& address)
 QString ResolveErrorText(uint32_t code)
 {
     switch (code) {
-    case 11001: return QStringLiteral("The host name is not known");
-    case 11002: return QStringLiteral("The host name is not known for now; try again later");
-    case 11003: return QStringLiteral("The name server failed for good");
-    case 11004: return QStringLiteral("The host name is known but has no address");
-    default: return SystemErrorText(code);
+    case 11001:
+        return QStringLiteral("The host name is not known");
+    case 11002:
+        return QStringLiteral("The host name is not known for now; try again later");
+    case 11003:
+        return QStringLiteral("The name server failed for good");
+    case 11004:
+        return QStringLiteral("The host name is known but has no address");
+    default:
+        return SystemErrorText(code);
     }
 }
 
 QString StartupText(uint32_t code)
 {
     switch (code) {
-    case 10014: return QStringLiteral("The lpWSAData is not a valid pointer.");
-    case 10036: return QStringLiteral("A blocking Windows Sockets 1.1 operation is in progress.");
+    case 10014:
+        return QStringLiteral("The lpWSAData is not a valid pointer.");
+    case 10036:
+        return QStringLiteral("A blocking Windows Sockets 1.1 operation is in progress.");
     case 10067:
         return QStringLiteral("Limit on the number of tasks supported by the Windows Sockets "
                               "implementation has been reached.");
@@ -71,7 +78,8 @@ QString StartupText(uint32_t code)
     case 10092:
         return QStringLiteral("The version of Windows Sockets support requested is not provided "
                               "by this particular Windows Sockets implementation.");
-    default: return QString();
+    default:
+        return QString();
     }
 }
 

@@ -70,7 +70,8 @@ TEST(Connections, PasswordMarkersAndFailures)
                                       c.password, 0),
                   c.ok);
         EXPECT_EQ(lab->Connections(), c.ok ? QStringList{QStringLiteral("\\\\HR")} : QStringList{});
-        EXPECT_EQ(GetLastErrorText(), c.ok ? QString() : NetApiDFX::NetErrorText(kErrorLogonFailure));
+        EXPECT_EQ(GetLastErrorText(),
+                  c.ok ? QString() : NetApiDFX::NetErrorText(kErrorLogonFailure));
         EXPECT_EQ(CancelServerConnection(*lab, QStringLiteral("\\\\HR"), true), c.ok);
     }
 }
@@ -112,8 +113,8 @@ TEST(Connections, RegistryWithCredentialsTriesThemInOrder)
         EXPECT_EQ(lab->CallCount(machine, QStringLiteral("WNetAddConnection2")),
                   c.usedIndex >= 0 ? c.usedIndex + 1 : (c.connectionsMade ? 4 : 0));
         // Only the connection that opened the registry stays.
-        EXPECT_EQ(lab->Connections(), c.usedIndex >= 0 ? QStringList{QStringLiteral("\\\\") + machine}
-                                                       : QStringList{});
+        EXPECT_EQ(lab->Connections(),
+                  c.usedIndex >= 0 ? QStringList{QStringLiteral("\\\\") + machine} : QStringList{});
         if (c.ok) {
             lab->RegCloseKey(key);
         }

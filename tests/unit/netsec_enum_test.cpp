@@ -32,7 +32,7 @@ QStringList Names(const std::vector<const char*>& names)
 
 class EnumTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
@@ -194,7 +194,8 @@ TEST_F(EnumTest, ThousandsOfServersComeInSeveralBatches)
     const QByteArray json =
         "{\"format\":\"velmora-lab/1\",\"providers\":[{\"name\":\"Microsoft Windows Network\","
         "\"type\":\"0x00020000\",\"domains\":[\"BIG\"]}],\"domains\":[{\"name\":\"BIG\","
-        "\"servers\":[" + servers + "]}],\"machines\":[" + machines + "]}";
+        "\"servers\":[" +
+        servers + "]}],\"machines\":[" + machines + "]}";
     QString error;
     auto model = LabFile::Parse(json, QStringLiteral("big.json"), error);
     ASSERT_TRUE(model) << error.toStdString();
@@ -234,10 +235,9 @@ TEST_F(EnumTest, ProviderAndDomainLists)
     TWNetStrings domains;
     ASSERT_TRUE(ListProviderDomains(*lab, kWindows, domains));
     // The dialog lists every container, with or without servers.
-    EXPECT_EQ(domains.Names(),
-              (QStringList{QStringLiteral("CORP"), QStringLiteral("SHARED"),
-                           QStringLiteral("EMPTYWG"), QStringLiteral("HOLLOW"),
-                           QStringLiteral("BROKEN"), QStringLiteral("PARTIAL")}));
+    EXPECT_EQ(domains.Names(), (QStringList{QStringLiteral("CORP"), QStringLiteral("SHARED"),
+                                            QStringLiteral("EMPTYWG"), QStringLiteral("HOLLOW"),
+                                            QStringLiteral("BROKEN"), QStringLiteral("PARTIAL")}));
     EXPECT_EQ(lab->OpenEnumerations(), 0);
 }
 
@@ -272,8 +272,10 @@ TEST_F(EnumTest, LanManProviderName)
     ASSERT_TRUE(model) << error.toStdString();
     LabNetwork other(std::move(*model));
     EXPECT_EQ(LanManProviderName(other), QString());
-    EXPECT_EQ(LogLines(), QStringList{QStringLiteral("Error,API Error,WNetGetProviderName,%1")
-                                          .arg(SystemErrorText(1222))});
+    EXPECT_EQ(
+        LogLines(),
+        QStringList{
+            QStringLiteral("Error,API Error,WNetGetProviderName,%1").arg(SystemErrorText(1222))});
 }
 
 } // namespace

@@ -28,7 +28,7 @@ namespace {
 // looked up, hide entries or put its own in their place, or make the library missing.
 class FilteredNetwork : public LabNetwork
 {
-public:
+  public:
     using LabNetwork::LabNetwork;
     using Filter = std::function<const void*(const QString& name, const void* labEntry)>;
 
@@ -46,10 +46,10 @@ public:
         return std::make_shared<Library>(inner, this);
     }
 
-private:
+  private:
     class Library : public NetApiLibrary
     {
-    public:
+      public:
         Library(std::shared_ptr<const NetApiLibrary> inner, FilteredNetwork* owner)
             : m_inner(std::move(inner)), m_owner(owner)
         {
@@ -61,7 +61,7 @@ private:
             return m_owner->filter ? m_owner->filter(entryName, entry) : entry;
         }
 
-    private:
+      private:
         std::shared_ptr<const NetApiLibrary> m_inner;
         FilteredNetwork* m_owner;
     };
@@ -71,15 +71,16 @@ LabModel ReadModel(const QByteArray& json = {})
 {
     QString error;
     std::optional<LabModel> model =
-        json.isEmpty() ? LabFile::Read(QStringLiteral(VELMORA_TEST_DATA_DIR "/netsec_accounts.json"), error)
-                       : LabFile::Parse(json, QStringLiteral("generated.json"), error);
+        json.isEmpty()
+            ? LabFile::Read(QStringLiteral(VELMORA_TEST_DATA_DIR "/netsec_accounts.json"), error)
+            : LabFile::Parse(json, QStringLiteral("generated.json"), error);
     EXPECT_TRUE(model) << error.toStdString();
     return model ? std::move(*model) : LabModel{};
 }
 
 class NetApiTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
@@ -108,7 +109,8 @@ protected:
     FilteredNetwork lab{ReadModel()};
 };
 
-const QString kNotLoaded = QStringLiteral("Cannot load library \"netapi32.dll\" or linked libraries");
+const QString kNotLoaded =
+    QStringLiteral("Cannot load library \"netapi32.dll\" or linked libraries");
 
 TEST_F(NetApiTest, ResolvesTheWholeTableOnceInOrder)
 {
@@ -134,12 +136,16 @@ TEST_F(NetApiTest, MissingLibraryRaisesAtTheFirstCall)
     const NetApiDFX api(lab); // the program starts
     EXPECT_FALSE(api.Loaded());
     const std::function<void()> calls[] = {
-        [&] { void* b = nullptr; api.NetServerGetInfo(QStringLiteral("DC1"), 101, &b); },
+        [&] {
+            void* b = nullptr;
+            api.NetServerGetInfo(QStringLiteral("DC1"), 101, &b);
+        },
         [&] { api.NetApiBufferFree(nullptr); },
         [&] {
             void* b = nullptr;
             uint32_t read = 0, total = 0, resume = 0;
-            api.NetShareEnum(QStringLiteral("DC1"), 502, &b, kMaxPreferredLength, read, total, &resume);
+            api.NetShareEnum(QStringLiteral("DC1"), 502, &b, kMaxPreferredLength, read, total,
+                             &resume);
         },
         [&] {
             QStringList names;
@@ -226,10 +232,12 @@ TEST_F(NetApiTest, UserNamesByFilterAppendToTheList)
         QStringList names;
     };
     const Case cases[] = {
-        {false, kFilterNormalAccount,
+        {false,
+         kFilterNormalAccount,
          {QStringLiteral("before"), QStringLiteral("alice"), QStringLiteral("bob"),
           QStringLiteral("carol")}},
-        {true, kFilterNormalAccount | kFilterInterdomainTrustAccount,
+        {true,
+         kFilterNormalAccount | kFilterInterdomainTrustAccount,
          {QStringLiteral("before"), QStringLiteral("alice"), QStringLiteral("bob"),
           QStringLiteral("carol"), QStringLiteral("PARTNER$")}},
     };
@@ -243,8 +251,8 @@ TEST_F(NetApiTest, UserNamesByFilterAppendToTheList)
             static netapi::NetUserEnumFn spy;
             const auto* inner = static_cast<const netapi::NetUserEnumFn*>(entry);
             spy = [&filters, inner](const QString& server, uint32_t level, uint32_t filter,
-                                    void** buffer, uint32_t length, uint32_t& read,
-                                    uint32_t& total, uint32_t* resume) {
+                                    void** buffer, uint32_t length, uint32_t& read, uint32_t& total,
+                                    uint32_t* resume) {
                 filters.push_back(filter);
                 return (*inner)(server, level, filter, buffer, length, read, total, resume);
             };
@@ -267,12 +275,15 @@ TEST_F(NetApiTest, UserNamesInPagesUntilTheEnd)
     for (int i = 0; i < 4000; ++i) {
         const QByteArray name = "user" + QByteArray::number(i).rightJustified(5, '0');
         expected << QString::fromLatin1(name);
-        accounts += (i ? "," : "") + ("{\"name\":\"" + name + "\",\"rid\":" +
-                                      QByteArray::number(2000 + i) + ",\"kind\":\"user\"}");
+        accounts +=
+            (i ? "," : "") + ("{\"name\":\"" + name + "\",\"rid\":" + QByteArray::number(2000 + i) +
+                              ",\"kind\":\"user\"}");
     }
     LabNetwork big(ReadModel(
         "{\"format\":\"velmora-lab/1\",\"domains\":[{\"name\":\"BIG\",\"sid\":\"S-1-5-21-5-5-5\","
-        "\"servers\":[\"BIGDC\"],\"accounts\":[" + accounts + "]}],\"machines\":[{\"name\":"
+        "\"servers\":[\"BIGDC\"],\"accounts\":[" +
+        accounts +
+        "]}],\"machines\":[{\"name\":"
         "\"BIGDC\",\"domain\":\"BIG\",\"type\":\"0x0000102B\"}]}"));
     const NetApiDFX api(big);
     QStringList names;
@@ -297,13 +308,13 @@ TEST_F(NetApiTest, UserNamesEndOfListAtOnceChangesNothing)
     lab.filter = [](const QString& name, const void* entry) -> const void* {
         if (name != QStringLiteral("NetUserEnum"))
             return entry;
-        static const netapi::NetUserEnumFn atEnd =
-            [](const QString&, uint32_t, uint32_t, void** buffer, uint32_t, uint32_t& read,
-               uint32_t& total, uint32_t*) {
-                *buffer = nullptr;
-                read = total = 0;
-                return uint32_t(kErrorHandleEof);
-            };
+        static const netapi::NetUserEnumFn atEnd = [](const QString&, uint32_t, uint32_t,
+                                                      void** buffer, uint32_t, uint32_t& read,
+                                                      uint32_t& total, uint32_t*) {
+            *buffer = nullptr;
+            read = total = 0;
+            return uint32_t(kErrorHandleEof);
+        };
         return &atEnd;
     };
     const NetApiDFX api(lab);
@@ -345,7 +356,9 @@ TEST_F(NetApiTest, ManyGroupsComeOnceAndWhole)
     accounts += "]}" + groups;
     LabNetwork big(ReadModel(
         "{\"format\":\"velmora-lab/1\",\"domains\":[{\"name\":\"BIG\",\"sid\":\"S-1-5-21-5-5-5\","
-        "\"servers\":[\"BIGDC\"],\"accounts\":[" + accounts + "]}],\"machines\":[{\"name\":"
+        "\"servers\":[\"BIGDC\"],\"accounts\":[" +
+        accounts +
+        "]}],\"machines\":[{\"name\":"
         "\"BIGDC\",\"domain\":\"BIG\",\"type\":\"0x0000102B\"}]}"));
     const NetApiDFX api(big);
     QStringList names;

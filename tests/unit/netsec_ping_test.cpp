@@ -21,7 +21,7 @@ namespace {
 
 class PingTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
@@ -61,10 +61,17 @@ TEST(Address, TextsAndParsing)
         uint32_t address;
     };
     const Case cases[] = {
-        {"10.0.0.1", 0x0A000001u},     {"192.168.7.9", 0xC0A80709u}, {"0.0.0.0", 0},
-        {"10.0.0", netsec::kInaddrNone}, {"10.0.0.256", kInaddrNone}, {"a.b.c.d", kInaddrNone},
-        {"10.0.0.1.5", kInaddrNone},   {"10.0..1", kInaddrNone},      {"-1.0.0.1", kInaddrNone},
-        {"FAST", kInaddrNone},         {"", kInaddrNone},
+        {"10.0.0.1", 0x0A000001u},
+        {"192.168.7.9", 0xC0A80709u},
+        {"0.0.0.0", 0},
+        {"10.0.0", netsec::kInaddrNone},
+        {"10.0.0.256", kInaddrNone},
+        {"a.b.c.d", kInaddrNone},
+        {"10.0.0.1.5", kInaddrNone},
+        {"10.0..1", kInaddrNone},
+        {"-1.0.0.1", kInaddrNone},
+        {"FAST", kInaddrNone},
+        {"", kInaddrNone},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -151,9 +158,15 @@ TEST(PingStatus, Texts)
         const char* text;
     };
     const Case cases[] = {
-        {0, "No error"},           {11001, "Buffer too small"}, {11010, "Request timed out"},
-        {11018, "Bad Destination"}, {11020, "Spec MTU change"},  {11050, "General failure"},
-        {11255, "Pending"},        {11022, "ICMP error #11022"}, {3, "ICMP error #3"},
+        {0, "No error"},
+        {11001, "Buffer too small"},
+        {11010, "Request timed out"},
+        {11018, "Bad Destination"},
+        {11020, "Spec MTU change"},
+        {11050, "General failure"},
+        {11255, "Pending"},
+        {11022, "ICMP error #11022"},
+        {3, "ICMP error #3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);

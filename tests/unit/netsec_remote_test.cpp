@@ -30,7 +30,7 @@ QString Text(const char* text)
 
 class RemoteTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
@@ -81,8 +81,10 @@ TEST_F(RemoteTest, ReadStringExIsStrict)
     };
     TDfxRegistry registry(*lab, kKeyRead);
     ASSERT_TRUE(registry.ConnectRemote(QStringLiteral("VISTA")));
-    ASSERT_TRUE(registry.OpenKeyReadOnly(QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion")));
-    EXPECT_EQ(registry.CurrentPath(), QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"));
+    ASSERT_TRUE(registry.OpenKeyReadOnly(
+        QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion")));
+    EXPECT_EQ(registry.CurrentPath(),
+              QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         Sentinel();
@@ -101,7 +103,8 @@ TEST_F(RemoteTest, ConnectRemoteKeepsTheLocalRoot)
         EXPECT_TRUE(registry.ConnectRemote(Text(machine)));
         EXPECT_EQ(registry.RootKey(), kHKeyLocalMachine);
         // The local registry is read through the predefined key.
-        EXPECT_TRUE(registry.KeyExists(QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion")));
+        EXPECT_TRUE(
+            registry.KeyExists(QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion")));
     }
     EXPECT_EQ(lab->TotalCallCount(QStringLiteral("RegConnectRegistry")), 0);
 }
@@ -114,9 +117,9 @@ TEST_F(RemoteTest, ConnectRemoteToOtherMachines)
         bool ok;
         uint32_t code;
     };
-    for (const Case c : {Case{"VISTA", true, 0}, Case{"\\\\XP", true, 0},
-                         Case{"LOCKED", false, kErrorAccessDenied},
-                         Case{"NOSUCH", false, kErrorBadNetPath}}) {
+    for (const Case c :
+         {Case{"VISTA", true, 0}, Case{"\\\\XP", true, 0},
+          Case{"LOCKED", false, kErrorAccessDenied}, Case{"NOSUCH", false, kErrorBadNetPath}}) {
         SCOPED_TRACE(c.machine);
         Sentinel();
         TDfxRegistry registry(*lab, kKeyRead);
@@ -124,7 +127,8 @@ TEST_F(RemoteTest, ConnectRemoteToOtherMachines)
         EXPECT_EQ(registry.RootKey() != kHKeyLocalMachine, c.ok);
         EXPECT_EQ(GetLastErrorText(), c.ok ? kSentinel : SystemErrorText(c.code));
         if (c.ok) {
-            EXPECT_TRUE(registry.OpenKeyReadOnly(QStringLiteral("SOFTWARE\\Microsoft\\Windows NT")));
+            EXPECT_TRUE(
+                registry.OpenKeyReadOnly(QStringLiteral("SOFTWARE\\Microsoft\\Windows NT")));
             // Relative to the current key, and from the root with a leading backslash.
             EXPECT_TRUE(registry.OpenKeyReadOnly(QStringLiteral("CurrentVersion")));
             EXPECT_EQ(registry.CurrentPath(),
@@ -145,8 +149,8 @@ TEST(OsClass, ByCurrentVersion)
         const char* version;
         int osClass;
     };
-    const Case cases[] = {{"3.51", 2}, {"4.0", 3}, {"5.0", 4}, {"5.1", 8}, {"5.2", 9}, {"5.3", 0},
-                          {"6.0", 10}, {"6.3", 10}, {"6", 10}, {"10.0", 0}, {"x.1", 0}, {"", 0}};
+    const Case cases[] = {{"3.51", 2}, {"4.0", 3},  {"5.0", 4}, {"5.1", 8},  {"5.2", 9}, {"5.3", 0},
+                          {"6.0", 10}, {"6.3", 10}, {"6", 10},  {"10.0", 0}, {"x.1", 0}, {"", 0}};
     for (const Case& c : cases)
         EXPECT_EQ(OsClassOfVersion(Text(c.version)), c.osClass) << c.version;
 }
@@ -229,18 +233,22 @@ TEST_F(RemoteTest, RegistryReachability)
     EXPECT_FALSE(CanConnectRemoteRegistry(*lab, QStringLiteral("LOCKED")));
     EXPECT_EQ(GetLastErrorText(), SystemErrorText(kErrorAccessDenied));
 
-    EXPECT_TRUE(CanOpenUsersKey(*lab, QStringLiteral("VISTA"), QStringLiteral("S-1-5-21-1-2-3-1001_Classes")));
+    EXPECT_TRUE(CanOpenUsersKey(*lab, QStringLiteral("VISTA"),
+                                QStringLiteral("S-1-5-21-1-2-3-1001_Classes")));
     Sentinel();
     EXPECT_FALSE(CanOpenUsersKey(*lab, QStringLiteral("VISTA"), QStringLiteral("S-1-5-21-9")));
     EXPECT_EQ(GetLastErrorText(), kSentinel); // "not found" is an answer, not a failure
     EXPECT_FALSE(CanOpenUsersKey(*lab, QStringLiteral("LOCKED"), QStringLiteral("S-1-5-18")));
     EXPECT_EQ(GetLastErrorText(), SystemErrorText(kErrorAccessDenied));
 
-    EXPECT_TRUE(RemoteKeyExists(*lab, QStringLiteral("XP"), kHKeyLocalMachine,
-                                QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon")));
-    EXPECT_FALSE(RemoteKeyExists(*lab, QStringLiteral("VISTA"), kHKeyLocalMachine,
-                                 QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon")));
-    EXPECT_TRUE(RemoteKeyExists(*lab, QStringLiteral("XP"), kHKeyUsers, QStringLiteral("S-1-5-18")));
+    EXPECT_TRUE(RemoteKeyExists(
+        *lab, QStringLiteral("XP"), kHKeyLocalMachine,
+        QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon")));
+    EXPECT_FALSE(RemoteKeyExists(
+        *lab, QStringLiteral("VISTA"), kHKeyLocalMachine,
+        QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon")));
+    EXPECT_TRUE(
+        RemoteKeyExists(*lab, QStringLiteral("XP"), kHKeyUsers, QStringLiteral("S-1-5-18")));
 }
 
 TEST_F(RemoteTest, ShellFolders)
@@ -264,10 +272,10 @@ TEST_F(RemoteTest, ShellFolders)
         {"VISTA", 2, true, "C:\\Users\\alice\\Documents", {}},
         {"VISTA", kShellFolderUserProfile, true, "C:\\Users\\alice", {}},
         {"VISTA", kShellFolderProfiles, true, "C:\\Users", {}},
-        {"VISTA", 3, false, "", SystemErrorText(1203)},  // no such value
-        {"VISTA", 20, false, "", SystemErrorText(1203)}, // an empty value
+        {"VISTA", 3, false, "", SystemErrorText(1203)},                    // no such value
+        {"VISTA", 20, false, "", SystemErrorText(1203)},                   // an empty value
         {"VISTA", 27, false, "", ErrorCodeText(kDfxExpandVariableFailed)}, // names itself
-        {"XP", 0, false, "", SystemErrorText(1245)},     // nobody logged on
+        {"XP", 0, false, "", SystemErrorText(1245)},                       // nobody logged on
         {"XP", kShellFolderUserProfile, false, "", SystemErrorText(1245)},
         {"LOCKED", kShellFolderProgramFiles, false, "", SystemErrorText(1016)},
         {"VISTA", 37, false, "", SystemErrorText(1016)},
@@ -304,9 +312,18 @@ TEST_F(RemoteTest, ShellFolderVariables)
     };
     const Case cases[] = {
         {"VISTA", "plain text", true, false, "plain text", {}},
-        {"VISTA", "%ProgramFiles%\\App;%programfiles%\\Other;%WINSYSDIR%", true, true,
-         "C:\\Program Files\\App;C:\\Program Files\\Other;C:\\Windows\\System32", {}},
-        {"VISTA", "%SYSTEMROOT% %WINDOWS% %WINDIR%", true, true, "C:\\Windows C:\\Windows C:\\Windows", {}},
+        {"VISTA",
+         "%ProgramFiles%\\App;%programfiles%\\Other;%WINSYSDIR%",
+         true,
+         true,
+         "C:\\Program Files\\App;C:\\Program Files\\Other;C:\\Windows\\System32",
+         {}},
+        {"VISTA",
+         "%SYSTEMROOT% %WINDOWS% %WINDIR%",
+         true,
+         true,
+         "C:\\Windows C:\\Windows C:\\Windows",
+         {}},
         {"VISTA", "%PROGRAMFILESX86%", true, true, "C:\\Program Files (x86)", {}},
         {"VISTA", "%FOO%\\x", false, false, "",
          QStringLiteral("The string \"%FOO%\\x\" does not contain a valid Shell Folder Variable")},
@@ -395,9 +412,10 @@ TEST_F(RemoteTest, ProfileFolders)
             EXPECT_EQ(path, Text(c.profiles));
         }
     }
-    EXPECT_EQ(GetLastErrorText(),
-              QStringLiteral("The registry key \"\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
-                             "ProfileList\\S-1-5-21-1-2-3-1001\" cannot be opened or does not exist."));
+    EXPECT_EQ(
+        GetLastErrorText(),
+        QStringLiteral("The registry key \"\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
+                       "ProfileList\\S-1-5-21-1-2-3-1001\" cannot be opened or does not exist."));
 }
 
 TEST(AdminShare, LocalPathToAdminShare)

@@ -47,8 +47,8 @@ TEST(SidText, RefusesBytesThatAreNoSid)
     ClearLastErrorForTesting();
     QByteArray truncated = Sid("S-1-5-21-1-2-3");
     truncated.chop(4);
-    for (const QByteArray& bytes : {QByteArray(), QByteArray("\x02\x01\0\0\0\0\0\x05\0\0\0\0", 12),
-                                    truncated}) {
+    for (const QByteArray& bytes :
+         {QByteArray(), QByteArray("\x02\x01\0\0\0\0\0\x05\0\0\0\0", 12), truncated}) {
         QString text = QStringLiteral("old");
         EXPECT_FALSE(SidToText(bytes, text));
         EXPECT_EQ(GetLastErrorText(), QStringLiteral("Invalid SID Structure"));
@@ -64,10 +64,8 @@ TEST(SidRid, LastSubAuthorityWhenThereAreAtLeastTwo)
         uint32_t rid;
     };
     const Case cases[] = {
-        {"S-1-5-32-544", true, 544},
-        {"S-1-5-21-1-2-3-4294967295", true, 4294967295u},
-        {"S-1-1-0", false, 0},
-        {"S-1-5-18", false, 0},
+        {"S-1-5-32-544", true, 544}, {"S-1-5-21-1-2-3-4294967295", true, 4294967295u},
+        {"S-1-1-0", false, 0},       {"S-1-5-18", false, 0},
         {"S-1-5", false, 0},
     };
     for (const Case& c : cases) {
@@ -105,7 +103,8 @@ TEST(SidKind, KindsByRelativeIdentifier)
         for (uint32_t rid : rids) {
             SCOPED_TRACE(testing::Message() << "kind " << c.kind << " rid " << rid);
             const QByteArray sid = SidFromText(QStringLiteral("S-1-5-21-1-2-3-%1").arg(rid));
-            const bool member = std::find(c.members.begin(), c.members.end(), rid) != c.members.end();
+            const bool member =
+                std::find(c.members.begin(), c.members.end(), rid) != c.members.end();
             EXPECT_EQ(IsSidOfKind(sid, c.kind), member);
         }
     }
@@ -132,7 +131,7 @@ TEST(AccountTypes, SetsHoldTypesOneToSeven)
 
 class AccountTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
@@ -140,7 +139,8 @@ protected:
         SetProgramLog(&log);
         ClearLastErrorForTesting();
         QString error;
-        lab = LabNetwork::Open(QStringLiteral(VELMORA_TEST_DATA_DIR "/netsec_accounts.json"), error);
+        lab =
+            LabNetwork::Open(QStringLiteral(VELMORA_TEST_DATA_DIR "/netsec_accounts.json"), error);
         ASSERT_TRUE(lab) << error.toStdString();
     }
     void TearDown() override
@@ -204,7 +204,8 @@ TEST_F(AccountTest, EmptyAndDotServersAskTheLocalComputer)
         ASSERT_TRUE(FindAccountSid(*lab, QString::fromLatin1(server), QStringLiteral("alice"), sid,
                                    domain, kUserAccountTypes));
         // The first lookup succeeds: one call to size the SID, one to read it.
-        EXPECT_EQ(lab->CallCount(QStringLiteral("ADMINPC"), QStringLiteral("LookupAccountName")), 2);
+        EXPECT_EQ(lab->CallCount(QStringLiteral("ADMINPC"), QStringLiteral("LookupAccountName")),
+                  2);
     }
 }
 
@@ -215,7 +216,8 @@ TEST_F(AccountTest, WrongTypeFailsEveryLookupWithoutALogLine)
     EXPECT_FALSE(FindAccountSid(*lab, QStringLiteral("DC1"), QStringLiteral("Staff"), sid, domain,
                                 kUserAccountTypes));
     EXPECT_TRUE(sid.isEmpty());
-    EXPECT_EQ(GetLastErrorText(), QStringLiteral("LookupAccountNamev3 returned the wrong type of SID"));
+    EXPECT_EQ(GetLastErrorText(),
+              QStringLiteral("LookupAccountNamev3 returned the wrong type of SID"));
     EXPECT_TRUE(LogLines().isEmpty());
 }
 
@@ -255,7 +257,7 @@ TEST_F(AccountTest, MachineDomainRoles)
         const char* domain;
     };
     const Case cases[] = {
-        {"", 2, "CORP"},      // the local computer, a domain member
+        {"", 2, "CORP"}, // the local computer, a domain member
         {"\\\\FS1", 2, "CORP"},
         {"WG1", 0, "HOMEWG"}, // a workgroup
         {"SOLO", 1, "solo"},  // no domain SID, the machine's own name
@@ -292,7 +294,7 @@ TEST_F(AccountTest, MachineDomainRoleFailureIsStoredAndLogged)
 // The LSA library without one of its entries: the binding answers 0xFFFF instead of raising.
 class NoLsaOpenPolicyNetwork : public LabNetwork
 {
-public:
+  public:
     using LabNetwork::LabNetwork;
     std::shared_ptr<const Library> LoadLibrary(const QString& name) override
     {
