@@ -273,7 +273,7 @@ QByteArray SidFromText(const QString& text)
         return {};
     // Decimal digits only: toULongLong alone would take blanks and a sign.
     const auto number = [](const QString& part, uint64_t max, uint64_t& value) {
-        if (part.isEmpty() || part.size() > 20)
+        if (part.isEmpty())
             return false;
         for (const QChar c : part) {
             if (c < QLatin1Char('0') || c > QLatin1Char('9'))

@@ -437,6 +437,26 @@ TEST(AclReadTest, FreeSpaceAfterTheEntriesIsReported)
     EXPECT_EQ(info.aclBytesFree, 12u);
 }
 
+TEST(AclReadTest, BytesAfterTheStatedSizeAreNotPartOfTheList)
+{
+    // Three whole entries in the buffer, but the size covers two while the count says three.
+    QByteArray acl = BuildAcl({{kAccessAllowedAceType, 0, 1, Sid("S-1-1-0")},
+                               {kAccessAllowedAceType, 0, 2, Sid("S-1-5-18")},
+                               {kAccessAllowedAceType, 0, 3, Sid("S-1-5-32-544")}});
+    PutLe16(acl, 2, 8 + 20 + 20);
+    AclSizeInformation info;
+    ASSERT_TRUE(GetAclInformation(acl, info));
+    EXPECT_EQ(info.aceCount, 3u);
+    EXPECT_EQ(info.aclBytesInUse, 48u);
+    EXPECT_EQ(info.aclBytesFree, 0u);
+    AceView ace;
+    EXPECT_TRUE(GetAce(acl, 1, ace));
+    SetOsLastError(0);
+    EXPECT_FALSE(GetAce(acl, 2, ace));
+    EXPECT_EQ(GetOsLastError(), kErrorInvalidAcl);
+    EXPECT_FALSE(IsValidAcl(acl));
+}
+
 TEST(AclReadTest, EntryOfAnotherTypeNeedNotCarryASid)
 {
     // An object entry (type 5) starts with flags and GUIDs after its mask; a label entry
