@@ -288,7 +288,10 @@ TEST_F(NetApiTest, UserNamesInPagesUntilTheEnd)
     const NetApiDFX api(big);
     QStringList names;
     api.GetUserNames(QStringLiteral("BIGDC"), false, names);
-    EXPECT_EQ(names, expected);
+    // Long lists: the size and the first difference say more than the whole lists.
+    ASSERT_EQ(names.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(names[i], expected[i]) << "at " << i;
     EXPECT_GT(big.CallCount(QStringLiteral("BIGDC"), QStringLiteral("NetUserEnum")), 1);
     EXPECT_EQ(big.OutstandingBuffers(), 0);
 }
@@ -363,7 +366,10 @@ TEST_F(NetApiTest, ManyGroupsComeOnceAndWhole)
     const NetApiDFX api(big);
     QStringList names;
     ASSERT_TRUE(api.GetUserGroupNames(QStringLiteral("BIGDC"), QStringLiteral("member"), names));
-    EXPECT_EQ(names, expected);
+    // Long lists: the size and the first difference say more than the whole lists.
+    ASSERT_EQ(names.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(names[i], expected[i]) << "at " << i;
     EXPECT_EQ(big.CallCount(QStringLiteral("BIGDC"), QStringLiteral("NetUserGetGroups")), 1);
     EXPECT_EQ(big.OutstandingBuffers(), 0);
 }
