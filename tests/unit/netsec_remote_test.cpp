@@ -193,6 +193,12 @@ TEST_F(RemoteTest, LoggedOnUser)
         {"NT4", false, "carol", "", QStringLiteral("No Default User/Domain name available.")},
         {"", false, "", "", kSentinel}, // a machine name is required
         {"LOCKED", false, "", "", SystemErrorText(kErrorAccessDenied)},
+        {"VISTA2", false, "", "",
+         QStringLiteral("The registry key \"\\..\\Windows\\CurrentVersion\\Authentication\\"
+                        "LogonUI\" cannot be opened or does not exist.")},
+        {"VISTA3", false, "", "",
+         QStringLiteral("The Registry Value \"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                        "Authentication\\LogonUI\\LastLoggedOnSAMUser\" does not exist")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.machine);
@@ -216,7 +222,9 @@ TEST_F(RemoteTest, LoggedOnUserSidAndLoadedHive)
     };
     // XP's user is known but the hive is not loaded: nobody is logged on now.
     for (const Case c : {Case{"VISTA", true, "S-1-5-21-1-2-3-1001"},
-                         Case{"XP", false, "S-1-5-21-1-2-3-1002"}, Case{"NT4", false, ""}}) {
+                         Case{"XP", false, "S-1-5-21-1-2-3-1002"}, Case{"NT4", false, ""},
+                         // NT 4 loads the user's hive under the SID alone.
+                         Case{"NT4B", true, "S-1-5-21-1-2-3-1003"}}) {
         SCOPED_TRACE(c.machine);
         QString sid;
         EXPECT_EQ(GetLoggedOnUserSid(*lab, Text(c.machine), sid), c.loggedOn);
