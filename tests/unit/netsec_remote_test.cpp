@@ -95,6 +95,23 @@ TEST_F(RemoteTest, ReadStringExIsStrict)
     }
 }
 
+TEST_F(RemoteTest, ValueAndKeyNames)
+{
+    TDfxRegistry registry(*lab, kKeyRead);
+    EXPECT_TRUE(registry.ValueNames().isEmpty()); // no key open
+    ASSERT_TRUE(registry.ConnectRemote(QStringLiteral("VISTA")));
+    ASSERT_TRUE(registry.OpenKeyReadOnly(
+        QStringLiteral("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion")));
+    QStringList values = registry.ValueNames();
+    values.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(values, (QStringList{QStringLiteral("Build"), QStringLiteral("CurrentVersion"),
+                                   QStringLiteral("Cut"), QStringLiteral("Nothing"),
+                                   QStringLiteral("PathExpand"), QStringLiteral("SystemRoot")}));
+    EXPECT_EQ(registry.KeyNames(), QStringList{QStringLiteral("ProfileList")});
+    EXPECT_TRUE(registry.ValueExists(QStringLiteral("systemroot")));
+    EXPECT_FALSE(registry.ValueExists(QStringLiteral("Missing")));
+}
+
 TEST_F(RemoteTest, ConnectRemoteKeepsTheLocalRoot)
 {
     for (const char* machine : {"", "ADMINPC", "\\\\adminpc", "\\\\"}) {
