@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cctype>
+#include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -913,6 +914,93 @@ TEST(DemoNetworkTest, LoadsAndClassifiesAsIntended)
                                           credential.password, credential.user, 0),
               kNoError);
     EXPECT_TRUE(network->Admits(QStringLiteral("CORP-HR1")));
+}
+
+// What an administrator should meet in the demo: the odd share descriptors, a hidden folder,
+// a junction, a folder that cannot be listed and one whose descriptor cannot be read, four
+// levels of folders, nested groups, and a printer share.
+TEST(DemoNetworkTest, HoldsTheShapesAnAuditMeets)
+{
+    const auto network = OpenLab(QStringLiteral(VELMORA_SOURCE_DIR "/lab/demo.json"));
+    ASSERT_TRUE(network);
+    const LabModel& model = network->Model();
+
+    int nullDacls = 0;
+    int emptyDacls = 0;
+    int noDescriptor = 0;
+    int denyEntries = 0;
+    int printers = 0;
+    for (const Machine& machine : model.machines) {
+        for (const Share& share : machine.shares) {
+            printers += (share.type & 0xFF) == kStypePrintq ? 1 : 0;
+            if (!share.sd) {
+                noDescriptor += (share.type & kStypeSpecial) ? 0 : 1;
+                continue;
+            }
+            nullDacls += share.sd->daclForm == DaclForm::Null ? 1 : 0;
+            emptyDacls += share.sd->daclForm == DaclForm::List && share.sd->dacl.empty() ? 1 : 0;
+            for (const Ace& ace : share.sd->dacl)
+                denyEntries += ace.type == kAceDeny ? 1 : 0;
+        }
+    }
+    EXPECT_GE(nullDacls, 1);
+    EXPECT_GE(emptyDacls, 1);
+    EXPECT_GE(noDescriptor, 1);
+    EXPECT_GE(denyEntries, 2);
+    EXPECT_GE(printers, 2);
+
+    // Walk CORP-FS1 and CORP-FS2 as a scan would and note what it meets.
+    int deepest = 0;
+    int hidden = 0;
+    int junctions = 0;
+    int unlisted = 0;
+    int unreadable = 0;
+    std::function<void(const QString&, int)> walk = [&](const QString& path, int level) {
+        deepest = std::max(deepest, level);
+        uint32_t needed = 0;
+        network->GetFileSecurity(path, kDaclSecurityInformation, nullptr, 0, needed);
+        unreadable += GetOsLastError() == kErrorInsufficientBuffer ? 0 : 1;
+        FindHandle handle = 0;
+        FindData data;
+        if (!network->FindFirstFile(path + QStringLiteral("\\*"), handle, data)) {
+            unlisted += 1;
+            return;
+        }
+        do {
+            if (!(data.attributes & kFileAttributeDirectory) ||
+                data.fileName == QStringLiteral(".") || data.fileName == QStringLiteral(".."))
+                continue;
+            hidden += (data.attributes & kFileAttributeHidden) ? 1 : 0;
+            junctions += (data.attributes & kFileAttributeReparsePoint) ? 1 : 0;
+            walk(path + QStringLiteral("\\") + data.fileName, level + 1);
+        } while (network->FindNextFile(handle, data));
+        network->FindClose(handle);
+    };
+    for (const QString& share :
+         {QStringLiteral("\\\\CORP-FS1\\Finance"), QStringLiteral("\\\\CORP-FS1\\Public"),
+          QStringLiteral("\\\\CORP-FS2\\Projects")})
+        walk(share, 1);
+    EXPECT_GE(deepest, 5) << "the root and four levels below it";
+    EXPECT_GE(hidden, 1);
+    EXPECT_GE(junctions, 1);
+    EXPECT_GE(unlisted, 1);
+    EXPECT_GE(unreadable, 1);
+    EXPECT_EQ(network->OpenSearches(), 0);
+
+    // Groups nest, and Domain Admins has members besides Administrator.
+    const Domain* corp = model.FindDomain(QStringLiteral("CORP"));
+    ASSERT_NE(corp, nullptr);
+    int nestedGroups = 0;
+    int domainAdmins = 0;
+    int users = 0;
+    for (const Account& account : corp->accounts) {
+        nestedGroups += account.kind == AccountKind::Group && !account.groups.isEmpty() ? 1 : 0;
+        domainAdmins += account.groups.contains(QStringLiteral("Domain Admins")) ? 1 : 0;
+        users += account.kind == AccountKind::User ? 1 : 0;
+    }
+    EXPECT_GE(nestedGroups, 2);
+    EXPECT_GE(domainAdmins, 3);
+    EXPECT_GE(users, 40);
 }
 
 } // namespace
