@@ -307,7 +307,7 @@ QString SidToString(QByteArrayView sid)
     uint64_t authority = 0;
     if (!GetSidIdentifierAuthority(sid, authority))
         return {};
-    QString text = QStringLiteral("S-%1-%2").arg(Byte(sid, 0)).arg(authority);
+    QString text = QStringLiteral("S-%1-%2").arg(uint(Byte(sid, 0))).arg(authority);
     const uint8_t count = Byte(sid, 1);
     for (qsizetype i = 0; i < count; ++i)
         text += QLatin1Char('-') + QString::number(Le32(sid, kSidHeaderSize + 4 * i));
