@@ -340,7 +340,7 @@ public:
                                    uint32_t& domainChars, uint32_t& use);
 
     // File search over UNC paths ("\\SRV\SHARE\A\*"). FindFirstFile answers false with
-    // the thread's last error (2, 3, 5, 53, 18 when nothing matches...).
+    // the thread's last error (2 when nothing matches, 3, 5, 53, 67...).
     virtual bool FindFirstFile(const QString& pattern, FindHandle& handle, FindData& data);
     virtual bool FindNextFile(FindHandle handle, FindData& data); // false, 18 at the end
     virtual bool FindClose(FindHandle handle);

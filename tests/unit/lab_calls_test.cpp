@@ -867,7 +867,7 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"HiddenFolderIsListed", "\\\\FS1\\Data\\Secret\\*", 0, {kDot, kDotDot}},
         SearchCase{"Mask", "\\\\FS1\\Data\\*.TXT", 0, {QStringLiteral("readme.txt")}},
         SearchCase{"MaskWithQuestionMarks", "\\\\FS1\\Data\\P?a??", 0, {QStringLiteral("Plain")}},
-        SearchCase{"NothingMatches", "\\\\FS1\\Data\\zz*", kErrorNoMoreFiles, {}},
+        SearchCase{"NothingMatches", "\\\\FS1\\Data\\zz*", kErrorFileNotFound, {}},
         SearchCase{"DriveShareHasNoDots",
                    "\\\\FS1\\C$\\*",
                    0,

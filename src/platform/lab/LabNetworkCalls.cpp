@@ -787,8 +787,9 @@ bool LabNetwork::FindFirstFile(const QString& pattern, FindHandle& handle, FindD
         add(folder.attributes, folder.name);
     for (const QString& file : listed->files)
         add(kFileAttributeArchive, file);
+    // A search that matches nothing fails as the platform's does: file not found.
     if (search.entries.empty()) {
-        Failed(kErrorNoMoreFiles);
+        Failed(kErrorFileNotFound);
         return false;
     }
     data = search.entries.front();
