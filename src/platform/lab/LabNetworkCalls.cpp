@@ -423,16 +423,20 @@ uint32_t LabNetwork::State::NetUserEnum(const QString& server, uint32_t level, u
         }
     }
 
+    // Plain values rather than the optional: gcc's optimiser cannot see that the failure
+    // code below is only read when the limit applies.
     size_t available = all.size();
-    const std::optional<ErrorAfter> failAfter =
-        machine != nullptr ? machine->userEnumErrorAfter : std::nullopt;
-    if (failAfter && failAfter->count < available)
-        available = failAfter->count;
+    uint32_t failCode = 0;
+    if (machine != nullptr && machine->userEnumErrorAfter &&
+        machine->userEnumErrorAfter->count < available) {
+        available = machine->userEnumErrorAfter->count;
+        failCode = machine->userEnumErrorAfter->code;
+    }
     const size_t begin = resumeHandle != nullptr ? *resumeHandle : 0;
     if (begin > 0 && begin >= all.size())
         return Failed(kErrorHandleEof); // resumed past the end of the list
     if (begin >= available && available < all.size())
-        return Failed(failAfter->code);
+        return Failed(failCode);
     const size_t end = PageEnd(sizes, begin, available, preferredMaxLength);
     totalEntries = uint32_t(all.size() - begin);
     entriesRead = uint32_t(end - begin);
