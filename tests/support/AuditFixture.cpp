@@ -10,11 +10,8 @@ namespace velmora::test {
 
 void AuditFixture::SetUp()
 {
-    ASSERT_TRUE(dir.isValid());
+    LoggedTest::SetUp();
     home = dir.path();
-    log.SetFileName(home + QStringLiteral("/velmora-test.Log"));
-    SetProgramLog(&log);
-    ClearLastErrorForTesting();
 
     const store::ProgramFolder folder(home);
     QString error;
@@ -30,9 +27,7 @@ void AuditFixture::TearDown()
     dataDM.reset();
     connection.reset();
     lab.reset();
-    SetProgramLog(nullptr);
-    log.Close();
-    QFile::remove(TDfxLog::LockFilePath(log.FileName()));
+    LoggedTest::TearDown();
 }
 
 void AuditFixture::StartLab(const QByteArray& labJson)
@@ -48,23 +43,6 @@ void AuditFixture::StartLab(const QByteArray& labJson)
     connection = std::make_unique<store::TConnectionDM>(store::ProgramFolder(home));
     dataDM = std::make_unique<engine::TDataDM>(*connection, *lab, progress);
     connection->Connect();
-}
-
-QStringList AuditFixture::LogLines() const
-{
-    QFile file(log.FileName());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-void AuditFixture::ClearLog()
-{
-    log.Close();
-    QFile::remove(log.FileName());
 }
 
 QStringList AuditFixture::ServerRows()

@@ -3,7 +3,7 @@
 // and a lab network written from JSON text: what an engine test needs.
 
 #include "applib/Log.h"
-#include "support/QtPrinters.h"
+#include "support/LoggedTest.h"
 #include "engine/DataDM.h"
 #include "engine/Progress.h"
 #include "platform/lab/LabNetwork.h"
@@ -37,7 +37,7 @@ protected:
     void OnCaption(const QString& text) override { captions << text; }
 };
 
-class AuditFixture : public ::testing::Test
+class AuditFixture : public LoggedTest
 {
 protected:
     void SetUp() override;
@@ -47,19 +47,13 @@ protected:
     // engine on it; the audit connection is open afterwards.
     void StartLab(const QByteArray& labJson);
 
-    // The log's lines without CR LF; empty when nothing was logged.
-    QStringList LogLines() const;
-    void ClearLog();
-
     // Servers rows as "PROVIDER/DOMAIN/SERVER dc online" in table order.
     QStringList ServerRows();
     int CountRows(const QString& table);
     // Shows the progress as the refresh action does.
     void ShowWait(bool cancelAllowed = true);
 
-    QTemporaryDir dir;
     QString home;
-    TDfxLog log;
     ScriptedProgress progress;
     std::unique_ptr<platform::lab::LabNetwork> lab;
     std::unique_ptr<store::TConnectionDM> connection;

@@ -8,6 +8,7 @@
 #include "platform/lab/LabFile.h"
 #include "platform/lab/LabNetwork.h"
 #include "support/QtPrinters.h"
+#include "support/LoggedTest.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -30,37 +31,16 @@ QStringList Names(const std::vector<const char*>& names)
     return list;
 }
 
-class EnumTest : public ::testing::Test
+class EnumTest : public test::LoggedTest
 {
   protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        log.SetFileName(dir.path() + QStringLiteral("/netsec.Log"));
-        SetProgramLog(&log);
-        ClearLastErrorForTesting();
-        QString error;
-        lab = LabNetwork::Open(QStringLiteral(VELMORA_TEST_DATA_DIR "/netsec_enum.json"), error);
-        ASSERT_TRUE(lab) << error.toStdString();
-    }
-    void TearDown() override
-    {
-        SetProgramLog(nullptr);
-        log.Close();
-        QFile::remove(TDfxLog::LockFilePath(log.FileName()));
-    }
-    QStringList LogLines() const
-    {
-        QFile file(log.FileName());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
-        lines.removeAll(QString());
-        return lines;
+        LoggedTest::SetUp();
+        lab = OpenLab("netsec_enum.json");
+        ASSERT_TRUE(lab);
     }
 
-    QTemporaryDir dir;
-    TDfxLog log;
     std::unique_ptr<LabNetwork> lab;
 };
 

@@ -8,6 +8,7 @@
 #include "platform/lab/LabFile.h"
 #include "platform/lab/LabNetwork.h"
 #include "support/QtPrinters.h"
+#include "support/LoggedTest.h"
 
 #include <QFile>
 #include <QSet>
@@ -78,34 +79,10 @@ LabModel ReadModel(const QByteArray& json = {})
     return model ? std::move(*model) : LabModel{};
 }
 
-class NetApiTest : public ::testing::Test
+class NetApiTest : public test::LoggedTest
 {
   protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        log.SetFileName(dir.path() + QStringLiteral("/netsec.Log"));
-        SetProgramLog(&log);
-        ClearLastErrorForTesting();
-    }
-    void TearDown() override
-    {
-        SetProgramLog(nullptr);
-        log.Close();
-        QFile::remove(TDfxLog::LockFilePath(log.FileName()));
-    }
-    QStringList LogLines() const
-    {
-        QFile file(log.FileName());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
-        lines.removeAll(QString());
-        return lines;
-    }
 
-    QTemporaryDir dir;
-    TDfxLog log;
     FilteredNetwork lab{ReadModel()};
 };
 

@@ -8,6 +8,7 @@
 #include "platform/OsError.h"
 #include "platform/lab/LabNetwork.h"
 #include "support/QtPrinters.h"
+#include "support/LoggedTest.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -19,37 +20,16 @@ using velmora::platform::lab::LabNetwork;
 
 namespace {
 
-class PingTest : public ::testing::Test
+class PingTest : public test::LoggedTest
 {
   protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        log.SetFileName(dir.path() + QStringLiteral("/netsec.Log"));
-        SetProgramLog(&log);
-        ClearLastErrorForTesting();
-        QString error;
-        lab = LabNetwork::Open(QStringLiteral(VELMORA_TEST_DATA_DIR "/netsec_ping.json"), error);
-        ASSERT_TRUE(lab) << error.toStdString();
-    }
-    void TearDown() override
-    {
-        SetProgramLog(nullptr);
-        log.Close();
-        QFile::remove(TDfxLog::LockFilePath(log.FileName()));
-    }
-    QStringList LogLines() const
-    {
-        QFile file(log.FileName());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
-        lines.removeAll(QString());
-        return lines;
+        LoggedTest::SetUp();
+        lab = OpenLab("netsec_ping.json");
+        ASSERT_TRUE(lab);
     }
 
-    QTemporaryDir dir;
-    TDfxLog log;
     std::unique_ptr<LabNetwork> lab;
 };
 

@@ -9,6 +9,7 @@
 #include "platform/Security.h"
 #include "platform/lab/LabNetwork.h"
 #include "support/QtPrinters.h"
+#include "support/LoggedTest.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -129,38 +130,16 @@ TEST(AccountTypes, SetsHoldTypesOneToSeven)
     EXPECT_FALSE(IsAccountTypeIn(0, 0xFF));
 }
 
-class AccountTest : public ::testing::Test
+class AccountTest : public test::LoggedTest
 {
   protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        log.SetFileName(dir.path() + QStringLiteral("/netsec.Log"));
-        SetProgramLog(&log);
-        ClearLastErrorForTesting();
-        QString error;
-        lab =
-            LabNetwork::Open(QStringLiteral(VELMORA_TEST_DATA_DIR "/netsec_accounts.json"), error);
-        ASSERT_TRUE(lab) << error.toStdString();
-    }
-    void TearDown() override
-    {
-        SetProgramLog(nullptr);
-        log.Close();
-        QFile::remove(TDfxLog::LockFilePath(log.FileName()));
-    }
-    QStringList LogLines() const
-    {
-        QFile file(log.FileName());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
-        lines.removeAll(QString());
-        return lines;
+        LoggedTest::SetUp();
+        lab = OpenLab("netsec_accounts.json");
+        ASSERT_TRUE(lab);
     }
 
-    QTemporaryDir dir;
-    TDfxLog log;
     std::unique_ptr<LabNetwork> lab;
 };
 
