@@ -1,5 +1,7 @@
 #include "netsec/LsaApiDfx.h"
 
+#include "netsec/EntryPoints.h"
+
 #include <array>
 #include <string_view>
 
@@ -39,11 +41,7 @@ constexpr std::array<const char*, 25> kEntryPoints = {
 
 constexpr int SlotOf(const char* name)
 {
-    for (size_t i = 0; i < kEntryPoints.size(); ++i) {
-        if (std::string_view(kEntryPoints[i]) == name)
-            return int(i);
-    }
-    return -1;
+    return EntrySlot(kEntryPoints, name);
 }
 
 constexpr int kSlotOpenPolicy = SlotOf("LsaOpenPolicy");
@@ -57,22 +55,14 @@ static_assert(kSlotOpenPolicy >= 0 && kSlotQueryInformationPolicy >= 0 && kSlotF
 } // namespace
 
 LsaApiDfx::LsaApiDfx(Network& network)
-    : m_library(network.LoadLibrary(LibraryName())), m_slots(kEntryPoints.size(), nullptr)
+    : m_library(network.LoadLibrary(LibraryName())),
+      m_slots(ResolveEntryPoints(m_library.get(), kEntryPoints))
 {
-    if (!m_library)
-        return;
-    for (size_t i = 0; i < kEntryPoints.size(); ++i)
-        m_slots[i] = m_library->Resolve(QString::fromLatin1(kEntryPoints[i]));
 }
 
 const QStringList& LsaApiDfx::EntryPointNames()
 {
-    static const QStringList names = [] {
-        QStringList list;
-        for (const char* name : kEntryPoints)
-            list << QString::fromLatin1(name);
-        return list;
-    }();
+    static const QStringList names = EntryNameList(kEntryPoints);
     return names;
 }
 

@@ -4,6 +4,7 @@
 #include "applib/Exceptions.h"
 #include "applib/LastError.h"
 #include "applib/Log.h"
+#include "netsec/EntryPoints.h"
 
 #include <QHash>
 #include <QScopeGuard>
@@ -74,11 +75,7 @@ constexpr std::array<const char*, 53> kEntryPoints = {
 
 constexpr int SlotOf(const char* name)
 {
-    for (size_t i = 0; i < kEntryPoints.size(); ++i) {
-        if (std::string_view(kEntryPoints[i]) == name)
-            return int(i);
-    }
-    return -1;
+    return EntrySlot(kEntryPoints, name);
 }
 
 constexpr int kSlotBufferFree = SlotOf("NetApiBufferFree");
@@ -139,22 +136,14 @@ QString StripServerUNC(const QString& name)
 
 NetApiDFX::NetApiDFX(Network& network)
     : m_libraryName(QStringLiteral("netapi32.dll")),
-      m_library(network.LoadNetApiLibrary(m_libraryName)), m_slots(kEntryPoints.size(), nullptr)
+      m_library(network.LoadNetApiLibrary(m_libraryName)),
+      m_slots(ResolveEntryPoints(m_library.get(), kEntryPoints))
 {
-    if (!m_library)
-        return;
-    for (size_t i = 0; i < kEntryPoints.size(); ++i)
-        m_slots[i] = m_library->Resolve(QString::fromLatin1(kEntryPoints[i]));
 }
 
 const QStringList& NetApiDFX::EntryPointNames()
 {
-    static const QStringList names = [] {
-        QStringList list;
-        for (const char* name : kEntryPoints)
-            list << QString::fromLatin1(name);
-        return list;
-    }();
+    static const QStringList names = EntryNameList(kEntryPoints);
     return names;
 }
 
