@@ -805,10 +805,7 @@ bool TableDataset::Locate(const QStringList& fields, const QVariantList& values,
 
 Field* TableDataset::FindField(const QString& name)
 {
-    for (const auto& field : m_fields)
-        if (field->FieldName().compare(name, Qt::CaseInsensitive) == 0)
-            return field.get();
-    return nullptr;
+    return FindFieldIn(m_fields, name);
 }
 
 Field& TableDataset::FieldByName(const QString& name)
@@ -931,7 +928,7 @@ void Statement::Bind()
                            backend->BindValue(m_params.value(m_paramNames[m_paramSlots[i]])));
 }
 
-void Statement::Open()
+void Statement::Execute()
 {
     Close();
     Prepare();
@@ -941,6 +938,11 @@ void Statement::Open()
         m_query->finish();
         RaiseDatabaseError(error, m_sql);
     }
+}
+
+void Statement::Open()
+{
+    Execute();
     const QSqlRecord record = m_query->record();
     for (int i = 0; i < record.count(); ++i)
         m_columns.append(record.fieldName(i));
@@ -1003,14 +1005,7 @@ QStringList Statement::FieldNames() const
 
 int Statement::ExecSQL()
 {
-    Close();
-    Prepare();
-    Bind();
-    if (!m_query->exec()) {
-        const QSqlError error = m_query->lastError();
-        m_query->finish();
-        RaiseDatabaseError(error, m_sql);
-    }
+    Execute();
     const int rows = m_query->numRowsAffected();
     m_query->finish();
     return rows;

@@ -151,6 +151,8 @@ private:
     friend class Connection;
     void Prepare();
     void Bind();
+    // Closes, prepares, binds and runs; raises on a database error.
+    void Execute();
     void Release(); // the connection closes: prepared statements go
     int ParamIndex(const QString& name) const;
 

@@ -380,4 +380,12 @@ void Field::SetText(const QString& text)
         SetAsString(text);
 }
 
+Field* FindFieldIn(const std::vector<std::unique_ptr<Field>>& fields, const QString& name)
+{
+    for (const auto& field : fields)
+        if (field->FieldName().compare(name, Qt::CaseInsensitive) == 0)
+            return field.get();
+    return nullptr;
+}
+
 } // namespace velmora::data

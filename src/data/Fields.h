@@ -109,4 +109,7 @@ private:
 // required field (other than AutoInc) that is null or holds empty text.
 void CheckRequiredFields(const std::vector<std::unique_ptr<Field>>& fields);
 
+// The field of that name (without regard to case) in a record's fields; nullptr if none.
+Field* FindFieldIn(const std::vector<std::unique_ptr<Field>>& fields, const QString& name);
+
 } // namespace velmora::data

@@ -328,10 +328,7 @@ bool MemTable::Locate(const QStringList& fields, const QVariantList& values, boo
 
 Field* MemTable::FindField(const QString& name)
 {
-    for (const auto& field : m_fields)
-        if (field->FieldName().compare(name, Qt::CaseInsensitive) == 0)
-            return field.get();
-    return nullptr;
+    return FindFieldIn(m_fields, name);
 }
 
 Field& MemTable::FieldByName(const QString& name)

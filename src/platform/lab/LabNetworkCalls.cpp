@@ -976,6 +976,17 @@ bool OpenKeyOf(const LabNetwork::State& state, RegKey key, OpenKey& open)
     return true;
 }
 
+// OpenKeyOf for a call on the key, counted under the key's machine (the local computer for
+// its predefined keys).
+bool UseOpenKey(LabNetwork::State& state, RegKey key, OpenKey& open, const char* call)
+{
+    if (!OpenKeyOf(state, key, open))
+        return false;
+    ++state.callCounts[open.machineKey.isEmpty() ? Key(state.model.local.computer)
+                                                 : open.machineKey][QString::fromLatin1(call)];
+    return true;
+}
+
 const Hive& HiveOf(const LabNetwork::State& state, const OpenKey& open)
 {
     static const Hive kEmpty;
@@ -995,10 +1006,8 @@ uint32_t LabNetwork::RegOpenKeyEx(RegKey key, const QString& subKey, uint32_t /*
     std::lock_guard lock(state.mutex);
     result = 0;
     OpenKey open;
-    if (!OpenKeyOf(state, key, open))
+    if (!UseOpenKey(state, key, open, "RegOpenKeyEx"))
         return Failed(kErrorInvalidHandle);
-    ++state.callCounts[open.machineKey.isEmpty() ? Key(state.model.local.computer)
-                                                 : open.machineKey][QStringLiteral("RegOpenKeyEx")];
     const QString path = JoinKey(open.path, subKey);
     if (!KeyExists(HiveOf(state, open), path))
         return Failed(kErrorFileNotFound);
@@ -1013,11 +1022,8 @@ uint32_t LabNetwork::RegQueryValueEx(RegKey key, const QString& valueName, uint3
     State& state = *m_state;
     std::lock_guard lock(state.mutex);
     OpenKey open;
-    if (!OpenKeyOf(state, key, open))
+    if (!UseOpenKey(state, key, open, "RegQueryValueEx"))
         return Failed(kErrorInvalidHandle);
-    ++state
-          .callCounts[open.machineKey.isEmpty() ? Key(state.model.local.computer) : open.machineKey]
-                     [QStringLiteral("RegQueryValueEx")];
     const QMap<QString, RegValue>* values = ValuesOf(HiveOf(state, open), open.path);
     const RegValue* value = nullptr;
     if (values != nullptr) {
@@ -1048,10 +1054,8 @@ uint32_t LabNetwork::RegEnumValue(RegKey key, uint32_t index, QString& valueName
     State& state = *m_state;
     std::lock_guard lock(state.mutex);
     OpenKey open;
-    if (!OpenKeyOf(state, key, open))
+    if (!UseOpenKey(state, key, open, "RegEnumValue"))
         return Failed(kErrorInvalidHandle);
-    ++state.callCounts[open.machineKey.isEmpty() ? Key(state.model.local.computer)
-                                                 : open.machineKey][QStringLiteral("RegEnumValue")];
     const QMap<QString, RegValue>* values = ValuesOf(HiveOf(state, open), open.path);
     if (values == nullptr || index >= uint32_t(values->size()))
         return Failed(kErrorNoMoreItems);
@@ -1064,10 +1068,8 @@ uint32_t LabNetwork::RegEnumKeyEx(RegKey key, uint32_t index, QString& keyName)
     State& state = *m_state;
     std::lock_guard lock(state.mutex);
     OpenKey open;
-    if (!OpenKeyOf(state, key, open))
+    if (!UseOpenKey(state, key, open, "RegEnumKeyEx"))
         return Failed(kErrorInvalidHandle);
-    ++state.callCounts[open.machineKey.isEmpty() ? Key(state.model.local.computer)
-                                                 : open.machineKey][QStringLiteral("RegEnumKeyEx")];
     const QStringList names = SubKeysOf(HiveOf(state, open), open.path);
     if (index >= uint32_t(names.size()))
         return Failed(kErrorNoMoreItems);
