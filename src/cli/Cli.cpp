@@ -5,6 +5,7 @@
 #include "applib/LastError.h"
 #include "applib/Log.h"
 #include "applib/Prefs.h"
+#include "cli/CliSupport.h"
 #include "cli/LabCommand.h"
 #include "cli/TerminalProgress.h"
 #include "engine/DataDM.h"
@@ -29,7 +30,7 @@ namespace velmora::cli {
 
 namespace {
 
-const char kUsage[] =
+const char kUsageHead[] =
     "usage: velmora-cli [--home DIR] [--network lab:FILE] [FORCELOG] COMMAND [ARGS]\n"
     "\n"
     "commands:\n"
@@ -49,264 +50,23 @@ const char kUsage[] =
     "  lab generate --seed N [--domains N] [--servers N] [--users N] [--groups N]\n"
     "               [--shares N] [--depth N] [--fanout N] [--entries N] [--output FILE]\n"
     "                               write a generated lab network\n"
+    ;
+
+const char kUsageTail[] =
     "\n"
     "The program folder is --home, else $VELMORA_HOME, else the executable's folder.\n"
     "The network is --network, else the preference Network/Backend.\n";
 
-class UsageError : public std::exception
+// The built-in commands, then those that command files register.
+QString Usage()
 {
-public:
-    explicit UsageError(QString message) : m_message(std::move(message)) {}
-    const QString& Message() const { return m_message; }
-
-private:
-    QString m_message;
-};
-
-class Cancelled : public std::exception
-{
-};
-
-// Arguments after the global options: a command and its words, with option lookups.
-class Args
-{
-public:
-    explicit Args(QStringList words) : m_words(std::move(words)) {}
-
-    bool Empty() const { return m_words.isEmpty(); }
-    QString TakeWord(const char* what)
-    {
-        for (int i = 0; i < m_words.size(); ++i) {
-            if (!m_words[i].startsWith(QLatin1String("--")))
-                return m_words.takeAt(i);
-            ++i; // skip the option's value
-        }
-        throw UsageError(Fmt("missing %s", QString::fromLatin1(what)));
-    }
-    QStringList TakeAll(const QString& option)
-    {
-        QStringList values;
-        for (int i = 0; i < m_words.size();) {
-            if (m_words[i] == option || m_words[i].startsWith(option + QLatin1Char('='))) {
-                if (m_words[i].contains(QLatin1Char('=')) && m_words[i].startsWith(option + QLatin1Char('='))) {
-                    values << m_words[i].mid(option.size() + 1);
-                    m_words.removeAt(i);
-                    continue;
-                }
-                if (i + 1 >= m_words.size())
-                    throw UsageError(Fmt("option %s needs a value", option));
-                values << m_words[i + 1];
-                m_words.remove(i, 2);
-                continue;
-            }
-            ++i;
-        }
-        return values;
-    }
-    std::optional<QString> TakeOption(const QString& option)
-    {
-        const QStringList values = TakeAll(option);
-        if (values.size() > 1)
-            throw UsageError(Fmt("option %s given more than once", option));
-        if (values.isEmpty())
-            return std::nullopt;
-        return values.first();
-    }
-    QStringList Rest()
-    {
-        for (const QString& w : m_words)
-            if (w.startsWith(QLatin1String("--")))
-                throw UsageError(Fmt("unknown option %s", w));
-        QStringList rest = m_words;
-        m_words.clear();
-        return rest;
-    }
-    void Done()
-    {
-        if (!m_words.isEmpty())
-            throw UsageError(Fmt("unexpected argument \"%s\"", m_words.first()));
-    }
-
-private:
-    QStringList m_words;
-};
-
-QString CsvField(const QString& text)
-{
-    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
-        text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
-        QString quoted = text;
-        quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-        return QLatin1Char('"') + quoted + QLatin1Char('"');
-    }
-    return text;
+    return QString::fromLatin1(kUsageHead) + RegisteredUsage() + QString::fromLatin1(kUsageTail);
 }
-
-// A result set: column names and rows of values, written as a table, CSV or JSON.
-struct ResultSet
-{
-    QStringList columns;
-    QList<QVariantList> rows;
-
-    static QString Text(const QVariant& v)
-    {
-        if (v.typeId() == QMetaType::Bool)
-            return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-        return v.toString();
-    }
-
-    void Write(QTextStream& out, const QString& format) const
-    {
-        if (format == QLatin1String("csv")) {
-            QStringList header;
-            for (const QString& c : columns)
-                header << CsvField(c);
-            out << header.join(QLatin1Char(',')) << "\r\n";
-            for (const QVariantList& row : rows) {
-                QStringList fields;
-                for (const QVariant& v : row)
-                    fields << CsvField(Text(v));
-                out << fields.join(QLatin1Char(',')) << "\r\n";
-            }
-        } else if (format == QLatin1String("json")) {
-            QJsonArray array;
-            for (const QVariantList& row : rows) {
-                QJsonObject object;
-                for (int i = 0; i < columns.size(); ++i)
-                    object.insert(columns[i], QJsonValue::fromVariant(row[i]));
-                array.append(object);
-            }
-            out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
-        } else {
-            QList<int> widths;
-            for (const QString& c : columns)
-                widths << c.size();
-            for (const QVariantList& row : rows)
-                for (int i = 0; i < row.size(); ++i)
-                    widths[i] = std::max(widths[i], int(Text(row[i]).size()));
-            auto line = [&](const QStringList& cells) {
-                QStringList padded;
-                for (int i = 0; i < cells.size(); ++i)
-                    padded << cells[i].leftJustified(widths[i]);
-                out << padded.join(QLatin1String("  ")).trimmed() << '\n';
-            };
-            line(columns);
-            QStringList rule;
-            for (int w : widths)
-                rule << QString(w, QLatin1Char('-'));
-            line(rule);
-            for (const QVariantList& row : rows) {
-                QStringList cells;
-                for (const QVariant& v : row)
-                    cells << Text(v);
-                line(cells);
-            }
-        }
-    }
-};
-
-// Stands in for the network when a command only reads or deletes stored data.
-class NoNetwork : public platform::Network
-{
-public:
-    QString Description() const override { return QStringLiteral("no network"); }
-    QString LocalComputerName() const override { return QStringLiteral("LOCALHOST"); }
-    uint32_t WNetOpenEnum(uint32_t, uint32_t, uint32_t, const platform::NetResource*,
-                          platform::EnumHandle&) override { return platform::kErrorNoNetwork; }
-    uint32_t WNetEnumResource(platform::EnumHandle, uint32_t& count,
-                              std::vector<platform::NetResource>&, uint32_t) override
-    {
-        count = 0;
-        return platform::kErrorInvalidHandle;
-    }
-    uint32_t WNetCloseEnum(platform::EnumHandle) override { return platform::kErrorInvalidHandle; }
-    uint32_t WNetGetLastError(uint32_t&, QString&, int, QString&, int) override
-    {
-        return platform::kErrorNoNetwork;
-    }
-    uint32_t WNetGetProviderName(uint32_t, QString&, uint32_t&) override { return platform::kErrorNoNetwork; }
-    uint32_t WNetAddConnection2(const platform::NetResource&, const QString&, const QString&,
-                                uint32_t) override { return platform::kErrorNoNetwork; }
-    uint32_t WNetCancelConnection2(const QString&, uint32_t, bool) override
-    {
-        return platform::kErrorNotConnected;
-    }
-    std::shared_ptr<const platform::NetApiLibrary> LoadNetApiLibrary(const QString&) override
-    {
-        return nullptr;
-    }
-    uint32_t RegConnectRegistry(const QString&, platform::RegKey, platform::RegKey&) override
-    {
-        return platform::kErrorNoNetwork;
-    }
-    uint32_t RegCloseKey(platform::RegKey) override { return platform::kErrorInvalidHandle; }
-    bool ResolveHost(const QString&, uint32_t&) override { return false; }
-    uint32_t IcmpSendEcho(uint32_t, const QByteArray&, uint32_t, platform::EchoReply&) override
-    {
-        return 0;
-    }
-};
 
 QString ExecutableBaseName(const QString& path)
 {
     return QFileInfo(path).completeBaseName().isEmpty() ? QStringLiteral("velmora-cli")
                                                         : QFileInfo(path).fileName();
-}
-
-// The log is opened (and an older one emptied) only at its first line; a folder where it
-// cannot be written must show before a refresh starts, not in its middle.
-bool CheckLogWritable(const QString& logPath, QString& error)
-{
-    const QFileInfo info(logPath);
-    const QString folder = info.absolutePath();
-    if (!QFileInfo(folder).isDir()) {
-        error = Fmt("Log file \"%s\" cannot be written: the folder \"%s\" does not exist", logPath, folder);
-        return false;
-    }
-    if (info.exists() && !info.isFile()) {
-        error = Fmt("Log file \"%s\" cannot be written: it is not a file", logPath);
-        return false;
-    }
-    const QByteArray target = QFile::encodeName(info.exists() ? logPath : folder);
-    if (::access(target.constData(), W_OK) != 0) {
-        error = Fmt("Log file \"%s\" cannot be written: %s", logPath,
-                    QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    return true;
-}
-
-int CountLines(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    return file.readAll().count("\r\n");
-}
-
-void WriteResult(const ResultSet& result, const QString& format, const std::optional<QString>& output,
-                 QTextStream& out)
-{
-    if (!output) {
-        result.Write(out, format);
-        return;
-    }
-    QSaveFile file(*output);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Exception(Fmt("Output file \"%s\" cannot be written: %s", *output, file.errorString()));
-    QTextStream stream(&file);
-    result.Write(stream, format);
-    stream.flush();
-    if (!file.commit())
-        throw Exception(Fmt("Output file \"%s\" cannot be written: %s", *output, file.errorString()));
-}
-
-QString CheckFormat(const std::optional<QString>& format)
-{
-    const QString f = format.value_or(QStringLiteral("table"));
-    if (f != QLatin1String("table") && f != QLatin1String("csv") && f != QLatin1String("json"))
-        throw UsageError(Fmt("unknown format \"%s\" (table, csv or json)", f));
-    return f;
 }
 
 } // namespace
@@ -339,7 +99,7 @@ int Cli::Run(const QStringList& arguments)
                 quiet = true;
                 words.removeFirst();
             } else if (w == QLatin1String("--help") || w == QLatin1String("-h")) {
-                m_out << kUsage;
+                m_out << Usage();
                 return kExitOk;
             } else {
                 break;
@@ -348,7 +108,7 @@ int Cli::Run(const QStringList& arguments)
         if (words.isEmpty())
             throw UsageError(QStringLiteral("no command given"));
     } catch (const UsageError& e) {
-        m_err << "velmora-cli: " << e.Message() << "\n\n" << kUsage;
+        m_err << "velmora-cli: " << e.Message() << "\n\n" << Usage();
         return kExitUsage;
     }
 
@@ -366,6 +126,13 @@ int Cli::Run(const QStringList& arguments)
         return RunLabCommand(words, m_out, m_err);
     Args args(words);
     try {
+        if (const CommandHandler handler = FindCommand(command)) {
+            QString error;
+            if (!CheckLogWritable(programLog.FileName(), error))
+                throw Exception(error);
+            CommandContext context{folder, networkSpec, quiet, programLog, m_out, m_err};
+            return handler(context, args);
+        }
         if (command == QLatin1String("db")) {
             const QString sub = args.TakeWord("db command (init or template)");
             args.Done();
@@ -450,7 +217,7 @@ int Cli::Run(const QStringList& arguments)
             if (!network)
                 throw Exception(error);
         } else {
-            network = std::make_unique<NoNetwork>();
+            network = MakeNoNetwork();
         }
 
         TerminalProgress progress(m_err, quiet);
@@ -579,7 +346,7 @@ int Cli::Run(const QStringList& arguments)
         reportLog();
         return kExitOk;
     } catch (const UsageError& e) {
-        m_err << "velmora-cli: " << e.Message() << "\n\n" << kUsage;
+        m_err << "velmora-cli: " << e.Message() << "\n\n" << Usage();
         return kExitUsage;
     } catch (const Cancelled&) {
         m_err << "Cancelled.\n";
