@@ -4,6 +4,7 @@
 #include "applib/Exceptions.h"
 #include "applib/LastError.h"
 #include "applib/Log.h"
+#include "engine/Credentials.h"
 #include "netsec/IcmpDfx.h"
 #include "store/Schema.h"
 
@@ -84,6 +85,7 @@ TDataDM::TDataDM(TConnectionDM& connection, platform::Network& network, IProgres
         "ORDER BY PriorityOrder"));
     m_quGetDomainsAltCredentials->SetParamSize(QStringLiteral("DomainName"), 80);
     m_query = std::make_unique<data::Statement>(c);
+    InstallCredentialRules(*this);
 
     connection.AddOpenAllTables([this] { OpenAllTables(); });
 }
@@ -390,9 +392,7 @@ void TDataDM::LoadDomainCredentials(const QString& domain)
         netsec::TAltCredential credential;
         credential.active = 1;
         credential.userName = q.FieldByName(QStringLiteral("UserName")).toString().left(80);
-        // Stored passwords are kept as read until the credential tables' scrambling is
-        // in place.
-        credential.password = q.FieldByName(QStringLiteral("UserPassword")).toString().left(80);
+        credential.password = ClearPassword(q.FieldByName(QStringLiteral("UserPassword")).toString()).left(80);
         RefreshCredentials.append(credential);
     }
 }
