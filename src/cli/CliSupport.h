@@ -76,6 +76,9 @@ public:
             return std::nullopt;
         return values.first();
     }
+    // A switch without a value: true when given, and taken out. Take the options with
+    // values first, so that a value spelled like the switch is not taken for it.
+    bool TakeFlag(const QString& option) { return m_words.removeAll(option) > 0; }
     QStringList Rest()
     {
         for (const QString& w : m_words)
