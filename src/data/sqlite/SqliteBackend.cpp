@@ -1,5 +1,7 @@
 #include "data/sqlite/SqliteBackend.h"
 
+#include "access/SqliteFunctions.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QSqlDriver>
@@ -109,6 +111,13 @@ bool SqliteBackend::Open(QSqlDatabase& db, const ConnectionParams& params, QStri
         error = QStringLiteral("Cannot open the database file \"%1\": %2")
                     .arg(file, handle ? QString::fromUtf8(sqlite3_errmsg(handle))
                                       : QStringLiteral("no SQLite handle"));
+        db.close();
+        return false;
+    }
+    // The access-rights functions live on every connection, as stored functions would.
+    QString registerError;
+    if (!access::RegisterSqliteAccessFunctions(handle, registerError)) {
+        error = QStringLiteral("Cannot open the database file \"%1\": %2").arg(file, registerError);
         db.close();
         return false;
     }
