@@ -31,6 +31,8 @@ CREATE TABLE ShareAccessList (
   ReadAccess      smallint
 );
 CREATE INDEX PK_AccessList ON ShareAccessList (ServerShareGUID, UserGroupSID);
+-- The access-rights functions read one account's entries by SID.
+CREATE INDEX idxShareAccessListSID ON ShareAccessList (UserGroupSID);
 
 CREATE TABLE sharefolders (
   GUID            uniqueidentifier NOT NULL CONSTRAINT PK_ShareFolders PRIMARY KEY,
@@ -51,6 +53,11 @@ CREATE TABLE folderaccesslist (
   FullControl     tinyint
 );
 CREATE INDEX PK_FolderAccessList ON folderaccesslist (FolderGUID, UserGroupSID);
+-- One account's folder entries by SID, read from the index alone (it carries every column
+-- the access-rights functions use).
+CREATE INDEX idxFolderAccessListSID ON folderaccesslist
+  (UserGroupSID, FolderGUID, ListDirectory, AddFile, AddSubdirectory, Traverse, DeleteChild,
+   _Delete, FullControl);
 
 CREATE TABLE UserGroupList (
   SID              varchar(47) COLLATE NOCASE NOT NULL CONSTRAINT PK_UserGroupList PRIMARY KEY,
