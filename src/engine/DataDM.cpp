@@ -100,6 +100,8 @@ void TDataDM::OpenAllTables()
                             m_tbAlternateCredentials.get()})
         if (!d->Active())
             d->Open();
+    // Another database may be behind the connection now.
+    m_knownSids.clear();
 }
 
 QStringList TDataDM::DistinctValues(data::Statement& statement, const QString& column)
@@ -315,17 +317,6 @@ void TDataDM::ScanOnline(const QString&)
                                 m_tbUser2Group.get()};
     BuildAccounts();
     BuildShares();
-}
-
-void TDataDM::BuildAccounts()
-{
-    // Accounts and memberships are read from the domain controller; they come with the
-    // full scan.
-}
-
-void TDataDM::BuildShares()
-{
-    // Shares, their permissions and their folders come with the full scan.
 }
 
 bool TDataDM::ClassifyServer(const QString& server, quint8& flags)

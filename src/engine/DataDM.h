@@ -10,8 +10,11 @@
 #include "platform/Network.h"
 #include "store/ConnectionDM.h"
 
+#include <QByteArrayView>
+#include <QHash>
 #include <QObject>
 #include <memory>
+#include <vector>
 
 namespace velmora::engine {
 
@@ -58,9 +61,12 @@ public:
     bool ClassifyServer(const QString& server, quint8& flags);
     void AddServerManually(const QString& provider, const QString& domain, const QString& server);
     void LoadDomainCredentials(const QString& domain);
-    // The steps that read accounts, shares and folders of the current server.
+    // The steps that read accounts, shares and folders of the current server. BuildAccounts
+    // works only for a domain controller's row; BuildFolders walks the share of the current
+    // ServerShares row.
     void BuildAccounts();
     void BuildShares();
+    void BuildFolders();
 
     data::TableDataset& tbServers() { return *m_tbServers; }
     data::TableDataset& tbServerShares() { return *m_tbServerShares; }
@@ -85,6 +91,27 @@ private:
     QStringList DistinctValues(data::Statement& statement, const QString& column);
     void ScanOnline(const QString& server);
 
+    // Scan steps (Scan.cpp).
+    struct FolderWalk;
+    void AppendWellKnownAccounts();
+    void ScanUser(const QString& controller, const QString& user, QStringList& groups);
+    void AppendMembership(const QString& userSid, const QString& groupSid);
+    // Whether UserGroupList holds the SID; remembered for the rest of the share or walk.
+    bool IsKnownSid(const QString& sidText);
+    void StoreShareEntry(const QString& sidText, bool deny, uint32_t mask);
+    void StoreFolderEntry(const QString& sidText, bool deny, uint32_t mask);
+    using StoreEntryFn = void (TDataDM::*)(const QString& sidText, bool deny, uint32_t mask);
+    // store-if-known: an entry whose SID has no text or is not in UserGroupList is dropped
+    // silently.
+    void StoreIfKnown(QByteArrayView sid, bool deny, uint32_t mask, StoreEntryFn store);
+    void StoreEntriesIfKnown(QByteArrayView dacl, uint32_t count, StoreEntryFn store);
+    void StoreSharePermissions(const QByteArray& descriptor, bool special);
+    void StoreFolderPermissions(QByteArrayView descriptor);
+    void WalkFolder(FolderWalk& walk, int level, bool junction);
+    // Reads the descriptor and writes the folder row with its entries; false when the
+    // descriptor could not be read (logged). `identity` tells the descriptor apart.
+    bool RecordFolder(const QString& path, size_t& identity);
+
     store::TConnectionDM& m_connectionDM;
     platform::Network& m_network;
     IProgress& m_progress;
@@ -103,6 +130,11 @@ private:
     std::unique_ptr<data::Statement> m_quGetProviderDomains;
     std::unique_ptr<data::Statement> m_quGetDomainsAltCredentials;
     std::unique_ptr<data::Statement> m_query;
+
+    // State of the share or folder being stored.
+    QString m_shareGuid;
+    QString m_folderGuid;
+    QHash<QString, bool> m_knownSids;
 };
 
 } // namespace velmora::engine

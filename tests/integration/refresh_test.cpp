@@ -91,11 +91,19 @@ TEST_F(RefreshTest, FullRefreshScansControllersFirstAndSkipsDomainsWithoutExactl
               (QStringList{QStringLiteral("Deleting existing data..."),
                            QStringLiteral("Enumerating Network resources..."),
                            QStringLiteral("Building Server: \"DC1\" data..."),
+                           QStringLiteral("Building Domain Controller: \"DC1\" account information..."),
+                           QStringLiteral("Building Server: \"DC1\" share information..."),
                            QStringLiteral("Building Server: \"FS1\" data..."),
+                           QStringLiteral("Building Server: \"FS1\" share information..."),
                            QStringLiteral("Building Server: \"BDC1\" data..."),
+                           QStringLiteral("Building Server: \"BDC1\" share information..."),
                            QStringLiteral("Building Server: \"FS2\" data..."),
+                           QStringLiteral("Building Server: \"FS2\" share information..."),
                            QStringLiteral("Building Server: \"BRDC\" data..."),
-                           QStringLiteral("Building Server: \"BRFS\" data...")}));
+                           QStringLiteral("Building Domain Controller: \"BRDC\" account information..."),
+                           QStringLiteral("Building Server: \"BRDC\" share information..."),
+                           QStringLiteral("Building Server: \"BRFS\" data..."),
+                           QStringLiteral("Building Server: \"BRFS\" share information...")}));
     EXPECT_FALSE(progress.CancelEnabled()) << "the build runs with Cancel disabled";
 
     const QStringList log = LogLines();
@@ -293,6 +301,7 @@ TEST_F(RefreshTest, ClassificationByServerType)
 TEST_F(RefreshTest, ManualAdditionFollowsTheControllerRules)
 {
     StartLab(kNetwork);
+    ShowWait(false); // as the add-servers dialog shows it while it adds
     const QString mwn = QString::fromLatin1(kProvider);
     struct Case
     {
