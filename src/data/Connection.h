@@ -1,6 +1,6 @@
 #pragma once
 // The audit connection and the small backend interface behind it. A backend is looked up
-// by its provider name ("SQLite", later "PostgreSQL").
+// by its provider name ("SQLite", "PostgreSQL").
 
 #include "data/Fields.h"
 
@@ -45,6 +45,12 @@ public:
     virtual QString CaseFold(const QString& expression) const
     {
         return QStringLiteral("lower(") + expression + QLatin1Char(')');
+    }
+    // One term of an ORDER BY in which NULL comes before every value in ascending order
+    // (and after every value in descending order), as the keyset datasets expect.
+    virtual QString OrderTerm(const QString& expression, bool descending) const
+    {
+        return descending ? expression + QLatin1String(" DESC") : expression;
     }
 };
 

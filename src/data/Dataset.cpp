@@ -214,8 +214,8 @@ void TableDataset::Impl::BuildSql(const TableDef& table, Backend* backend)
     QStringList descending;
     const QStringList orderColumns = QStringList(impl.keys) << impl.rowId;
     for (const QString& column : orderColumns) {
-        ascending.append(column);
-        descending.append(column + QLatin1String(" DESC"));
+        ascending.append(backend->OrderTerm(column, false));
+        descending.append(backend->OrderTerm(column, true));
     }
     impl.orderAscending = Joined(ascending);
     impl.orderDescending = Joined(descending);
@@ -287,7 +287,8 @@ Prepared& TableDataset::Impl::NextStatement(const QVariantList& key)
                 conditions.append(impl.keys[j] + QLatin1String(" > ?"));
                 p.binds.append(static_cast<int>(j));
             }
-            order = impl.keys.mid(j);
+            for (qsizetype k = j; k < n; ++k)
+                order.append(impl.backend->OrderTerm(impl.keys[k], false));
             order.append(impl.rowId);
         }
         branches.append(
