@@ -4,6 +4,7 @@
 #include "applib/LastError.h"
 #include "data/DataErrors.h"
 #include "data/Dataset.h"
+#include "data/postgres/PostgresBackend.h"
 #include "data/sqlite/SqliteBackend.h"
 
 #include <QAtomicInt>
@@ -20,6 +21,7 @@ std::vector<std::unique_ptr<Backend>>& Backends()
     static std::vector<std::unique_ptr<Backend>> backends = [] {
         std::vector<std::unique_ptr<Backend>> list;
         list.push_back(std::make_unique<SqliteBackend>());
+        list.push_back(std::make_unique<PostgresBackend>());
         return list;
     }();
     return backends;
