@@ -53,9 +53,7 @@ struct Session
     QStringList Servers(const QString& domain)
     {
         lookups->LoadDomainServers(domain);
-        QStringList servers = TLookupDM::Column(lookups->LookupShareUsersServers(), QStringLiteral("Server"));
-        servers.removeAll(kAll);
-        return servers;
+        return Named(lookups->LookupShareUsersServers(), QStringLiteral("Server"));
     }
 
     QString Server(const QString& domain, const QString& server)
@@ -66,12 +64,18 @@ struct Session
         return found;
     }
 
+    // The server's shares as stored, without the "[ALL]" row.
     QStringList Shares(const QString& server)
     {
         lookups->LoadServerShares(server);
-        QStringList shares = TLookupDM::Column(lookups->LookupServerShareUsersShare(), QStringLiteral("Share"));
-        shares.removeAll(kAll);
-        return shares;
+        return Named(lookups->LookupServerShareUsersShare(), QStringLiteral("Share"));
+    }
+
+    static QStringList Named(data::MemTable& list, const QString& field)
+    {
+        QStringList names = TLookupDM::Column(list, field);
+        names.removeAll(kAll);
+        return names;
     }
 
     store::TConnectionDM connection;

@@ -5,6 +5,13 @@ namespace velmora::views {
 using data::FieldDef;
 using data::FieldType;
 
+std::unique_ptr<data::Statement> MakeStatement(data::Connection& connection, const char* sql)
+{
+    auto statement = std::make_unique<data::Statement>(connection);
+    statement->SetSQL(QString::fromLatin1(sql));
+    return statement;
+}
+
 QList<FieldDef> ShareRightsFields()
 {
     return {MakeField(QStringLiteral("Full Control"), FieldType::Bool),

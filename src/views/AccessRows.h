@@ -8,6 +8,7 @@
 #include <QList>
 #include <QStringList>
 #include <QVariantList>
+#include <memory>
 
 namespace velmora::views {
 
@@ -16,6 +17,9 @@ inline data::FieldDef MakeField(const QString& name, data::FieldType type, int s
 {
     return data::FieldDef{name, type, size, false, {}};
 }
+
+// A statement of a view module with its SQL text set.
+std::unique_ptr<data::Statement> MakeStatement(data::Connection& connection, const char* sql);
 
 // Share rights: "Full Control" (with a blank), "Change", "Read".
 QList<data::FieldDef> ShareRightsFields();

@@ -24,13 +24,6 @@ const QString kSortOrder = QStringLiteral("SortOrder");
 const QString kServer = QStringLiteral("Server");
 const QString kShare = QStringLiteral("Share");
 
-std::unique_ptr<Statement> MakeStatement(data::Connection& connection, const char* sql)
-{
-    auto statement = std::make_unique<Statement>(connection);
-    statement->SetSQL(QString::fromLatin1(sql));
-    return statement;
-}
-
 } // namespace
 
 QStringList SplitSidList(const QString& sids)

@@ -9,17 +9,6 @@ namespace velmora::views {
 
 using data::Statement;
 
-namespace {
-
-std::unique_ptr<Statement> MakeStatement(data::Connection& connection, const char* sql)
-{
-    auto statement = std::make_unique<Statement>(connection);
-    statement->SetSQL(QString::fromLatin1(sql));
-    return statement;
-}
-
-} // namespace
-
 QString ResourceAccessRelationLevel(bool expandGroups, int everyone)
 {
     static const char kLetters[] = {'S', 'H', 'X'};

@@ -16,10 +16,9 @@ const QString kIsAllGroupsOrAllUsers = QStringLiteral("IsAllGroupsOrAllUsers");
 const QString kExcludedGroupsSID = QStringLiteral("ExcludedGroupsSID");
 const QString kAccessRelationLevel = QStringLiteral("AccessRelationLevel");
 
-std::unique_ptr<Statement> MakeStatement(data::Connection& connection, const char* sql)
+std::unique_ptr<Statement> MakeUserStatement(data::Connection& connection, const char* sql)
 {
-    auto statement = std::make_unique<Statement>(connection);
-    statement->SetSQL(QString::fromLatin1(sql));
+    auto statement = MakeStatement(connection, sql);
     statement->SetParamSize(kDomainName, 80);
     return statement;
 }
@@ -56,22 +55,22 @@ bool TokenKindAllowsExclusion(int tokenKind)
 
 TUserAccessDM::TUserAccessDM(data::Connection& connection, TLookupDM& lookups) : m_lookups(lookups)
 {
-    m_quUserShares = MakeStatement(
+    m_quUserShares = MakeUserStatement(
         connection, "SELECT * FROM ListActualAccessRightsToSharesWithRelativeACEsForUser( :DomainName, "
                     ":UserGroupSID, :ExcludedGroupsSID, :AccessRelationLevel)");
-    m_quUserFolders = MakeStatement(
+    m_quUserFolders = MakeUserStatement(
         connection, "SELECT * FROM ListActualAccessRightsToFoldersWithRelativeACEsForUser( :DomainName, "
                     ":UserGroupSID, :ExcludedGroupsSID, :AccessRelationLevel) Order BY Server, Share, "
                     "FolderName");
     // As wide as the SID column: a narrower parameter would cut the longest SIDs.
     m_quUserShares->SetParamSize(kUserGroupSID, kSidWidth);
     m_quUserFolders->SetParamSize(kUserGroupSID, kSidWidth);
-    m_quAllUserShares = MakeStatement(
+    m_quAllUserShares = MakeUserStatement(
         connection, "SELECT * FROM ListActualAccessRightsToSharesWithRelativeACEsForAllUsersGroups( "
                     ":DomainName, :IsAllGroupsOrAllUsers, :ExcludedGroupsSID, :AccessRelationLevel) ORDER BY "
                     "UserGroupName, Server, Share");
     m_quAllUserShares->SetParamSize(kAccessRelationLevel, 2);
-    m_quAllUserFolders = MakeStatement(
+    m_quAllUserFolders = MakeUserStatement(
         connection, "SELECT * FROM ListActualAccessRightsToFoldersWithRelativeACEsForForAllUsersGroups( "
                     ":DomainName, :IsAllGroupsOrAllUsers, :ExcludedGroupsSID, :AccessRelationLevel ) Order BY "
                     "UserGroupName, Server, Share, FolderName");
