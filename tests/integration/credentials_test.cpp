@@ -4,7 +4,9 @@
 #include "applib/CryptDfx.h"
 #include "applib/Exceptions.h"
 #include "engine/Credentials.h"
+#include "store/AuditDatabase.h"
 #include "support/AuditFixture.h"
+#include "support/PgTestServer.h"
 
 #include <QDateTime>
 
@@ -19,13 +21,24 @@ const QString kUserPassword = QStringLiteral("UserPassword");
 const QString kDomainName = QStringLiteral("DomainName");
 const QString kStamp = QStringLiteral("LastUserModified");
 
-class CredentialsTest : public AuditFixture
+// Every rule on each backend: the embedded database and a PostgreSQL server (skipped
+// without one, see support/PgTestServer.h).
+class CredentialsTest : public AuditFixture, public ::testing::WithParamInterface<const char*>
 {
 protected:
     void SetUp() override
     {
         AuditFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        if (QString::fromLatin1(GetParam()) == QLatin1String("PostgreSQL")) {
+            VELMORA_CREATE_PG_DATABASE(pg);
+            QString report, error;
+            ASSERT_TRUE(store::InitServerDatabase(store::ProgramFolder(home), pg.Params(), report, error))
+                << error.toStdString();
+        }
         StartLab(kNoNetwork);
+        ASSERT_EQ(connection->Connection().Params().provider, QString::fromLatin1(GetParam()));
     }
 
     data::TableDataset& Credentials() { return dataDM->tbAlternateCredentials(); }
@@ -61,9 +74,14 @@ protected:
         q.Open();
         return q.Eof() ? QStringLiteral("<no row>") : q.FieldAt(0).toString();
     }
+
+    PgTestDatabase pg; // outlives the connection
 };
 
-TEST_F(CredentialsTest, TypedPasswordsReadBackByteForByteAndUnscrambleToWhatWasTyped)
+INSTANTIATE_TEST_SUITE_P(Backends, CredentialsTest, ::testing::Values("SQLite", "PostgreSQL"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST_P(CredentialsTest, TypedPasswordsReadBackByteForByteAndUnscrambleToWhatWasTyped)
 {
     // A typed character equal to the keystream byte at its place scrambles to 0x00.
     const QByteArray keystream = ScrambleText(QByteArray(38, '\0'));
@@ -112,7 +130,7 @@ TEST_F(CredentialsTest, TypedPasswordsReadBackByteForByteAndUnscrambleToWhatWasT
         EXPECT_EQ(dataDM->RefreshCredentials[qsizetype(i)].password, cases[i].clear);
 }
 
-TEST_F(CredentialsTest, MarkersAreStoredAsTheyAreAndShownByName)
+TEST_P(CredentialsTest, MarkersAreStoredAsTheyAreAndShownByName)
 {
     const QString associated(QChar(0x02)), blank(QChar(0x03)), twoChars = QStringLiteral("\x02\x03");
     struct Case
@@ -153,7 +171,7 @@ TEST_F(CredentialsTest, MarkersAreStoredAsTheyAreAndShownByName)
     EXPECT_NE(ClearPassword(twoChars), twoChars) << "two characters are a scrambled password";
 }
 
-TEST_F(CredentialsTest, ManagedDomainsAreStoredUpperCaseAndListedInNameOrder)
+TEST_P(CredentialsTest, ManagedDomainsAreStoredUpperCaseAndListedInNameOrder)
 {
     EXPECT_TRUE(engine::ListManagedDomains(*dataDM).isEmpty());
     const int zeta = AddDomain(QStringLiteral("zeta"));
@@ -178,7 +196,7 @@ TEST_F(CredentialsTest, ManagedDomainsAreStoredUpperCaseAndListedInNameOrder)
     EXPECT_TRUE(Domains().Active()) << "an open table stays open";
 }
 
-TEST_F(CredentialsTest, LinkedRowsAreNotDeletedUntilTheLinkGoes)
+TEST_P(CredentialsTest, LinkedRowsAreNotDeletedUntilTheLinkGoes)
 {
     const int domain = AddDomain(QStringLiteral("corp"));
     const int credential = AddCredential(QStringLiteral("Backup operator"), QStringLiteral("pw"));
@@ -217,7 +235,7 @@ TEST_F(CredentialsTest, LinkedRowsAreNotDeletedUntilTheLinkGoes)
     EXPECT_EQ(CountRows(QStringLiteral("AlternateCredentials")), 0);
 }
 
-TEST_F(CredentialsTest, NewRowsStartActiveAndEveryPostStampsTheRow)
+TEST_P(CredentialsTest, NewRowsStartActiveAndEveryPostStampsTheRow)
 {
     Credentials().Append();
     EXPECT_TRUE(Credentials().FieldByName(QStringLiteral("isActive")).AsBoolean());
@@ -246,7 +264,7 @@ TEST_F(CredentialsTest, NewRowsStartActiveAndEveryPostStampsTheRow)
     EXPECT_TRUE(Credentials().FieldByName(QStringLiteral("isActive")).AsBoolean());
 }
 
-TEST_F(CredentialsTest, LinkStatementsKeepTheOrderAndLeaveGaps)
+TEST_P(CredentialsTest, LinkStatementsKeepTheOrderAndLeaveGaps)
 {
     const int corp = AddDomain(QStringLiteral("corp"));
     const int branch = AddDomain(QStringLiteral("branch"));
