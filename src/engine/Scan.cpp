@@ -2,11 +2,10 @@
 // controller), the shares with their share permissions, and each ordinary share's folders
 // with their NTFS permissions. Every row is posted the moment it is complete.
 
-#include "engine/DataDM.h"
-
 #include "applib/DfxFormat.h"
 #include "applib/LastError.h"
 #include "applib/Log.h"
+#include "engine/DataDM.h"
 #include "netsec/SecurityDfx.h"
 #include "platform/OsError.h"
 #include "platform/Security.h"
@@ -83,10 +82,32 @@ const QString kFullControl = QStringLiteral("FullControl");
 // the memory afresh rather than letting it grow.
 constexpr qsizetype kKnownSidsLimit = 4096;
 
+enum class DaclRead
+{
+    Everyone, // no DACL, or a null one: everyone may do everything
+    Failed,   // the list cannot be read (logged)
+    Entries,  // `dacl` holds `count` entries
+};
+
+DaclRead ReadDacl(QByteArrayView descriptor, QByteArrayView& dacl, uint32_t& count)
+{
+    bool present = false;
+    bool defaulted = false;
+    if (!GetSecurityDescriptorDacl(descriptor, present, dacl, defaulted) || !present ||
+        dacl.data() == nullptr)
+        return DaclRead::Everyone;
+    AclSizeInformation info;
+    if (!GetAclInformation(dacl, info)) {
+        SetLastErrorFromOS(true);
+        return DaclRead::Failed;
+    }
+    count = info.aceCount;
+    return DaclRead::Entries;
+}
+
 bool IsSkippedFolderName(const QString& name)
 {
-    return name == QLatin1String(".") || name == QLatin1String("..") ||
-           name == QLatin1String(" ");
+    return name == QLatin1String(".") || name == QLatin1String("..") || name == QLatin1String(" ");
 }
 
 } // namespace
@@ -253,8 +274,9 @@ void TDataDM::StoreEntriesIfKnown(QByteArrayView dacl, uint32_t count, StoreEntr
 void TDataDM::StoreShareEntry(const QString& sidText, bool deny, uint32_t mask)
 {
     if (!IsKnownSid(sidText)) {
-        LogErrorFmt(QStringLiteral("StoreToAccessList:UserGroupSIDText \"%s\" not in   tbUserGroupList"),
-                    {sidText});
+        LogErrorFmt(
+            QStringLiteral("StoreToAccessList:UserGroupSIDText \"%s\" not in   tbUserGroupList"),
+            {sidText});
         return;
     }
     data::TableDataset& t = *m_tbShareAccessList;
@@ -281,8 +303,12 @@ void TDataDM::StoreFolderEntry(const QString& sidText, bool deny, uint32_t mask)
     for (const FolderBit& right : kFolderBits)
         t.FieldByName(right.column).SetAsInteger(mask & right.bit ? value : 0);
     // Full control is read from the whole mask, whatever the entry's type.
-    t.FieldByName(kFullControl)
-        .SetAsInteger(mask == kFullControlMask ? 1 : mask == kFullControlNoSyncMask ? 2 : 0);
+    int fullControl = 0;
+    if (mask == kFullControlMask)
+        fullControl = 1;
+    else if (mask == kFullControlNoSyncMask)
+        fullControl = 2;
+    t.FieldByName(kFullControl).SetAsInteger(fullControl);
     t.Post();
 }
 
@@ -294,45 +320,42 @@ void TDataDM::StoreSharePermissions(const QByteArray& descriptor, bool special)
         StoreShareEntry(special ? kAdministratorsSid : kEveryoneSid, false, kFullControlMask);
         return;
     }
-    bool present = false;
-    bool defaulted = false;
     QByteArrayView dacl;
-    if (!GetSecurityDescriptorDacl(descriptor, present, dacl, defaulted) || !present ||
-        dacl.data() == nullptr) {
+    uint32_t count = 0;
+    switch (ReadDacl(descriptor, dacl, count)) {
+    case DaclRead::Everyone:
         StoreShareEntry(kEveryoneSid, false, kFullControlMask);
         return;
-    }
-    AclSizeInformation info;
-    if (!GetAclInformation(dacl, info)) {
-        SetLastErrorFromOS(true);
+    case DaclRead::Failed:
         return;
+    case DaclRead::Entries:
+        break;
     }
-    if (info.aceCount == 0) {
+    if (count == 0) {
         // An empty list admits nobody but the owner, who may always change it.
         QByteArrayView owner;
+        bool defaulted = false;
         if (GetSecurityDescriptorOwner(descriptor, owner, defaulted) && owner.data() != nullptr)
             StoreIfKnown(owner, false, kFullControlMask, &TDataDM::StoreShareEntry);
         return;
     }
-    StoreEntriesIfKnown(dacl, info.aceCount, &TDataDM::StoreShareEntry);
+    StoreEntriesIfKnown(dacl, count, &TDataDM::StoreShareEntry);
 }
 
 void TDataDM::StoreFolderPermissions(QByteArrayView descriptor)
 {
-    bool present = false;
-    bool defaulted = false;
     QByteArrayView dacl;
-    if (!GetSecurityDescriptorDacl(descriptor, present, dacl, defaulted) || !present ||
-        dacl.data() == nullptr) {
+    uint32_t count = 0;
+    switch (ReadDacl(descriptor, dacl, count)) {
+    case DaclRead::Everyone:
         StoreFolderEntry(kEveryoneSid, false, kFullControlMask);
         return;
-    }
-    AclSizeInformation info;
-    if (!GetAclInformation(dacl, info)) {
-        SetLastErrorFromOS(true);
+    case DaclRead::Failed:
         return;
+    case DaclRead::Entries:
+        break;
     }
-    StoreEntriesIfKnown(dacl, info.aceCount, &TDataDM::StoreFolderEntry);
+    StoreEntriesIfKnown(dacl, count, &TDataDM::StoreFolderEntry);
 }
 
 // --- shares ---------------------------------------------------------------------------------
@@ -388,8 +411,8 @@ void TDataDM::BuildFolders()
 
     FolderWalk walk;
     walk.path.reserve(512);
-    walk.path = QStringLiteral("\\\\") + server + QLatin1Char('\\') +
-                t.FieldByName(kShare).AsString();
+    walk.path =
+        QStringLiteral("\\\\") + server + QLatin1Char('\\') + t.FieldByName(kShare).AsString();
     WalkFolder(walk, 1, false);
 }
 

@@ -1,10 +1,9 @@
 // The scan of accounts, shares and folders on hand-written lab networks: which rows reach
 // the audit tables, in which order, with which rights, and what is logged.
 
-#include "support/AuditFixture.h"
-
 #include "applib/Exceptions.h"
 #include "data/Dataset.h"
+#include "support/AuditFixture.h"
 
 #include <QFile>
 
@@ -15,7 +14,7 @@ namespace {
 
 class ScanTest : public AuditFixture
 {
-protected:
+  protected:
     void StartFile(const char* fileName)
     {
         QFile file(QStringLiteral(VELMORA_TEST_DATA_DIR "/") + QString::fromLatin1(fileName));
@@ -53,7 +52,8 @@ protected:
     {
         const QString root = QStringLiteral("\\\\FS1\\") + share;
         QStringList names;
-        for (const QString& name : Rows(QStringLiteral("SELECT FolderName FROM sharefolders ORDER BY rowid"))) {
+        for (const QString& name :
+             Rows(QStringLiteral("SELECT FolderName FROM sharefolders ORDER BY rowid"))) {
             if (name == root)
                 names << QString();
             else if (name.startsWith(root + QLatin1Char('\\')))
@@ -68,7 +68,8 @@ protected:
     {
         QStringList rows;
         for (QString row : Rows(QStringLiteral(
-                 "SELECT f.FolderName, a.UserGroupSID, a.ListDirectory, a.AddFile, a.AddSubdirectory, "
+                 "SELECT f.FolderName, a.UserGroupSID, a.ListDirectory, a.AddFile, "
+                 "a.AddSubdirectory, "
                  "a.Traverse, a.DeleteChild, a._Delete, a.FullControl FROM folderaccesslist a "
                  "JOIN sharefolders f ON f.GUID = a.FolderGUID "
                  "WHERE f.FolderName LIKE '\\\\FS1\\Tree%' ORDER BY a.rowid")))
@@ -88,7 +89,10 @@ protected:
 
 const QString kCorp = QStringLiteral("S-1-5-21-1-2-3-");
 
-QString Corp(const char* rid) { return kCorp + QString::fromLatin1(rid); }
+QString Corp(const char* rid)
+{
+    return kCorp + QString::fromLatin1(rid);
+}
 
 TEST_F(ScanTest, AccountsMembershipsAndAdminFlagsOfTwoDomains)
 {
@@ -133,18 +137,21 @@ TEST_F(ScanTest, AccountsMembershipsAndAdminFlagsOfTwoDomains)
         QStringLiteral("S-1-5-21-4-5-6-2001 ") + Corp("1100"),
         QStringLiteral("S-1-5-21-4-5-6-2001 S-1-5-21-4-5-6-513"),
     };
-    const QString members = QStringLiteral("SELECT UserGroupSID, GroupSID FROM User2Group ORDER BY rowid");
+    const QString members =
+        QStringLiteral("SELECT UserGroupSID, GroupSID FROM User2Group ORDER BY rowid");
     EXPECT_EQ(Rows(members), memberships);
 
     // ghost's name and bob's group Gone do not resolve (the lookup logs its own failure,
     // then the engine the stored reason); odd resolves to the wrong type of account. Each
     // is skipped, and neither ghost nor odd gets a row or a membership.
-    const QString noMapping = QStringLiteral("An account name could not be matched to a security identifier");
+    const QString noMapping =
+        QStringLiteral("An account name could not be matched to a security identifier");
     const QStringList unresolved = {QStringLiteral("Error,Error,ERROR 1332: ") + noMapping,
                                     QStringLiteral("Error,Error,") + noMapping};
-    EXPECT_EQ(LogLines(), unresolved + unresolved +
-                              QStringList{QStringLiteral(
-                                  "Error,Error,LookupAccountNamev3 returned the wrong type of SID")});
+    EXPECT_EQ(LogLines(),
+              unresolved + unresolved +
+                  QStringList{QStringLiteral(
+                      "Error,Error,LookupAccountNamev3 returned the wrong type of SID")});
 
     // A second refresh finds every account again by its SID.
     dataDM->RefreshAll();
@@ -202,7 +209,9 @@ TEST_F(ScanTest, FolderLevelsFollowTheMaximumDepth)
     } cases[] = {
         {1, {}, 0},
         {2, {QString()}, 0},
-        {3, {QString(), QStringLiteral("A"), QStringLiteral("Hidden"), QStringLiteral("NoDacl")}, 1},
+        {3,
+         {QString(), QStringLiteral("A"), QStringLiteral("Hidden"), QStringLiteral("NoDacl")},
+         1},
         {4,
          {QString(), QStringLiteral("A"), QStringLiteral("A\\B"), QStringLiteral("Hidden"),
           QStringLiteral("Locked\\Inner"), QStringLiteral("NoDacl")},
@@ -219,7 +228,8 @@ TEST_F(ScanTest, FolderLevelsFollowTheMaximumDepth)
         EXPECT_EQ(FolderNames(QStringLiteral("Tree")), c.folders);
         EXPECT_EQ(LogLinesContaining(QStringLiteral("ERROR 5: ")).size(), c.unreadable)
             << LogLines().join(QLatin1Char('\n')).toStdString();
-        EXPECT_TRUE(FolderNames(QStringLiteral("ADMIN$")).isEmpty()) << "special shares are not walked";
+        EXPECT_TRUE(FolderNames(QStringLiteral("ADMIN$")).isEmpty())
+            << "special shares are not walked";
         EXPECT_EQ(lab->OpenSearches(), 0);
     }
 }
@@ -266,13 +276,13 @@ TEST_F(ScanTest, JunctionCycleIsWalkedOncePerChain)
     dataDM->RefreshAll();
     // A junction that leads back up the chain is recorded where the walk meets it again,
     // but not entered a second time.
-    EXPECT_EQ(FolderNames(QStringLiteral("Loop")),
-              (QStringList{QString(), QStringLiteral("A"), QStringLiteral("A\\Back"),
-                           QStringLiteral("A\\Back\\Back"), QStringLiteral("X"),
-                           QStringLiteral("X\\ToY"), QStringLiteral("X\\ToY\\ToX"),
-                           QStringLiteral("X\\ToY\\ToX\\ToY"), QStringLiteral("Y"),
-                           QStringLiteral("Y\\ToX"), QStringLiteral("Y\\ToX\\ToY"),
-                           QStringLiteral("Y\\ToX\\ToY\\ToX")}));
+    EXPECT_EQ(
+        FolderNames(QStringLiteral("Loop")),
+        (QStringList{QString(), QStringLiteral("A"), QStringLiteral("A\\Back"),
+                     QStringLiteral("A\\Back\\Back"), QStringLiteral("X"), QStringLiteral("X\\ToY"),
+                     QStringLiteral("X\\ToY\\ToX"), QStringLiteral("X\\ToY\\ToX\\ToY"),
+                     QStringLiteral("Y"), QStringLiteral("Y\\ToX"), QStringLiteral("Y\\ToX\\ToY"),
+                     QStringLiteral("Y\\ToX\\ToY\\ToX")}));
     EXPECT_EQ(lab->OpenSearches(), 0);
 }
 
@@ -282,7 +292,8 @@ TEST_F(ScanTest, SharesScannedBeforeAnyAccountLogTheMissingSubstitutes)
     dataDM->MaxFolderDepth = 0;
     data::TableDataset& servers = dataDM->tbServers();
     servers.Append();
-    servers.FieldByName(QStringLiteral("ProviderName")).SetAsString(QStringLiteral("Microsoft Windows Network"));
+    servers.FieldByName(QStringLiteral("ProviderName"))
+        .SetAsString(QStringLiteral("Microsoft Windows Network"));
     servers.FieldByName(QStringLiteral("DomainName")).SetAsString(QStringLiteral("CORP"));
     servers.FieldByName(QStringLiteral("Server")).SetAsString(QStringLiteral("FS1"));
     servers.FieldByName(QStringLiteral("isDC")).SetAsBoolean(false);
@@ -290,9 +301,11 @@ TEST_F(ScanTest, SharesScannedBeforeAnyAccountLogTheMissingSubstitutes)
     ShowWait();
     dataDM->BuildShares();
 
-    const QString missing = QStringLiteral("Error,StoreToAccessList:UserGroupSIDText \"%1\" not in   tbUserGroupList");
+    const QString missing =
+        QStringLiteral("Error,StoreToAccessList:UserGroupSIDText \"%1\" not in   tbUserGroupList");
     const QStringList lines = LogLinesContaining(QStringLiteral("StoreToAccessList"));
-    EXPECT_EQ(lines, (QStringList{missing.arg(QStringLiteral("S-1-1-0")), missing.arg(QStringLiteral("S-1-1-0")),
+    EXPECT_EQ(lines, (QStringList{missing.arg(QStringLiteral("S-1-1-0")),
+                                  missing.arg(QStringLiteral("S-1-1-0")),
                                   missing.arg(QStringLiteral("S-1-1-0")),
                                   missing.arg(QStringLiteral("S-1-5-32-544"))}));
     EXPECT_EQ(CountRows(QStringLiteral("ShareAccessList")), 0);
