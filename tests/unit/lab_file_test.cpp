@@ -2,10 +2,13 @@
 // place), and the defaults that a file may leave out.
 
 #include "platform/lab/LabFile.h"
+#include "platform/lab/LabGenerator.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -455,5 +458,224 @@ TEST(LabFileDefaultsTest, AccountsRegistryAndCredentials)
     EXPECT_TRUE(hklm.contains(QStringLiteral("SOFTWARE\\Empty")));
     EXPECT_EQ(model->machines[1].registry.access, RegistryAccess::Unreachable);
 }
+
+// --- streaming and whole-document reads ---------------------------------------------------
+// A file is read a piece at a time, one machine at once; a device that cannot go back is
+// read as one document. Both must give the same model and the same message, also for
+// values that straddle the reader's 1 MiB pieces.
+
+// Bytes that can only be read forward, like a pipe: the reader takes the whole-document way.
+class SequentialBytes : public QIODevice
+{
+  public:
+    explicit SequentialBytes(QByteArray bytes) : m_bytes(std::move(bytes))
+    {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+
+  protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        const qint64 n = std::min<qint64>(maxSize, m_bytes.size() - m_next);
+        std::memcpy(data, m_bytes.constData() + m_next, size_t(n));
+        m_next += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+  private:
+    QByteArray m_bytes;
+    qint64 m_next = 0;
+};
+
+QString Describe(const SecurityDescriptor& sd)
+{
+    QString text = sd.owner + QLatin1Char('/') + sd.group + QLatin1Char('/') +
+                   QString::number(int(sd.daclForm));
+    for (const Ace& ace : sd.dacl)
+        text += QStringLiteral(" %1:%2:%3:%4%5")
+                    .arg(ace.type)
+                    .arg(ace.flags)
+                    .arg(ace.mask)
+                    .arg(ace.sid, ace.rawSid ? QString::fromLatin1(ace.rawSid->toHex()) : QString());
+    return text;
+}
+
+void Describe(const Folder& folder, const QString& path, QStringList& out)
+{
+    out << path + QStringLiteral(" attr=%1 list=%2 link=%3 files=%4 sd=")
+                      .arg(folder.attributes)
+                      .arg(folder.listError.value_or(0))
+                      .arg(folder.link, folder.files.join(QLatin1Char(','))) +
+               (folder.sdError ? QStringLiteral("error %1").arg(*folder.sdError)
+                               : Describe(folder.sd));
+    for (const Folder& child : folder.folders)
+        Describe(child, path + QLatin1Char('\\') + child.name, out);
+}
+
+// Everything of a model a difference between the two ways could touch.
+QStringList Describe(const LabModel& model)
+{
+    QStringList out;
+    out << model.local.computer + QLatin1Char(' ') + model.local.user + QLatin1Char(' ') +
+               model.local.primaryDomain.name + QLatin1Char(' ') + model.local.primaryDomain.sid;
+    for (const Provider& provider : model.providers)
+        out << QStringLiteral("provider %1 %2 %3")
+                   .arg(provider.name)
+                   .arg(provider.type)
+                   .arg(provider.domains.join(QLatin1Char(',')));
+    for (const Domain& domain : model.domains) {
+        out << QStringLiteral("domain %1 %2 %3")
+                   .arg(domain.name, domain.sid, domain.servers.join(QLatin1Char(',')));
+        for (const Account& account : domain.accounts)
+            out << QStringLiteral("  account %1 %2 %3 %4")
+                       .arg(account.name, account.sid)
+                       .arg(int(account.kind))
+                       .arg(account.groups.join(QLatin1Char(',')));
+    }
+    for (const Machine& machine : model.machines) {
+        out << QStringLiteral("machine %1 %2 type=%3 address=%4 pd=%5/%6 admits=%7 creds=%8 "
+                              "ping=%9")
+                   .arg(machine.name, machine.domain)
+                   .arg(machine.type)
+                   .arg(machine.address.value_or(0))
+                   .arg(machine.primaryDomain.name, machine.primaryDomain.sid,
+                        machine.admitsAnyone ? QStringLiteral("*")
+                                             : machine.admits.join(QLatin1Char(',')))
+                   .arg(machine.credentials.size())
+                   .arg(machine.ping.reply ? machine.ping.rttMs : machine.ping.status);
+        for (const Share& share : machine.shares) {
+            out << QStringLiteral("  share %1 %2 sd=%3")
+                       .arg(share.name)
+                       .arg(share.type)
+                       .arg(share.sd ? Describe(*share.sd) : QStringLiteral("none"));
+            if (share.root)
+                Describe(*share.root, QStringLiteral("    ") + share.name, out);
+        }
+        for (auto it = machine.drives.constBegin(); it != machine.drives.constEnd(); ++it)
+            Describe(*it, QStringLiteral("  drive ") + it.key(), out);
+        out << QStringLiteral("  registry %1 services %2")
+                   .arg(machine.registry.hives.value(QStringLiteral("HKLM")).size())
+                   .arg(machine.services.size());
+    }
+    return out;
+}
+
+struct BothWays
+{
+    std::optional<LabModel> streamed;
+    QString streamedError;
+    std::optional<LabModel> whole;
+    QString wholeError;
+};
+
+BothWays ReadBothWays(const QByteArray& json)
+{
+    BothWays result;
+    QBuffer seekable;
+    seekable.setData(json);
+    seekable.open(QIODevice::ReadOnly);
+    result.streamed = LabFile::Read(seekable, QStringLiteral("x"), result.streamedError);
+    SequentialBytes sequential(json);
+    result.whole = LabFile::Read(sequential, QStringLiteral("x"), result.wholeError);
+    return result;
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
+
+TEST(LabFileStreamingTest, EveryTestNetworkAndAGeneratedOneReadAlikeBothWays)
+{
+    std::vector<std::pair<QString, QByteArray>> files;
+    const QDir data(QStringLiteral(VELMORA_TEST_DATA_DIR));
+    for (const char* name : {"lab_calls.json", "lab_small.json", "netsec_accounts.json",
+                             "netsec_enum.json", "netsec_ping.json", "netsec_remote.json"})
+        files.emplace_back(QString::fromLatin1(name), ReadFile(data.filePath(QString::fromLatin1(name))));
+    files.emplace_back(QStringLiteral("demo.json"),
+                       ReadFile(QStringLiteral(VELMORA_SOURCE_DIR "/lab/demo.json")));
+    // Larger than the reader's pieces, so values cross their borders.
+    LabGeneratorOptions options;
+    options.servers = 8;
+    options.shares = 2;
+    options.depth = 3;
+    options.fanout = 5;
+    QBuffer generated;
+    generated.open(QIODevice::WriteOnly);
+    QString error;
+    ASSERT_TRUE(GenerateLab(options, generated, error)) << error.toStdString();
+    ASSERT_GT(generated.data().size(), 2 << 20);
+    files.emplace_back(QStringLiteral("generated"), generated.data());
+
+    for (const auto& [name, json] : files) {
+        SCOPED_TRACE(name.toStdString());
+        const BothWays read = ReadBothWays(json);
+        ASSERT_TRUE(read.whole.has_value()) << read.wholeError.toStdString();
+        ASSERT_TRUE(read.streamed.has_value()) << read.streamedError.toStdString();
+        EXPECT_EQ(Describe(*read.streamed), Describe(*read.whole));
+    }
+}
+
+struct SameMessageCase
+{
+    const char* name;
+    QByteArray json;
+    const char* message; // after `lab file "x": `; the whole-document read must agree
+};
+
+class LabFileSameMessageTest : public ::testing::TestWithParam<SameMessageCase>
+{
+};
+
+TEST_P(LabFileSameMessageTest, StreamedAndWholeReadsRefuseAlike)
+{
+    const BothWays read = ReadBothWays(GetParam().json);
+    EXPECT_FALSE(read.streamed.has_value());
+    EXPECT_FALSE(read.whole.has_value());
+    EXPECT_EQ(read.streamedError, read.wholeError);
+    if (GetParam().message != nullptr) // else: the JSON parser's own words
+        EXPECT_EQ(read.streamedError,
+                  QStringLiteral("lab file \"x\": ") + QString::fromUtf8(GetParam().message));
+    else
+        EXPECT_TRUE(read.streamedError.startsWith(QStringLiteral("lab file \"x\": line ")))
+            << read.streamedError.toStdString();
+}
+
+const SameMessageCase kSameMessage[] = {
+    // Machines are read as they come, but domains are still checked first.
+    {"DomainErrorAfterMachineErrorInTheFile",
+     R"({ "machines": [ { "name": "A", "domain": "D", "typo": 1 } ], "format": "velmora-lab/1",
+          "domains": [ { "name": "D", "sid": "bad" } ] })",
+     "$.domains[0].sid: expected a SID (\"S-1-...\")"},
+    {"FirstOfTwoMachineErrors",
+     Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A", "domain": "D" },
+            { "name": "B", "domain": "D", "type": "x" }, { "name": "C", "domain": "D", "typo": 1 } ])"),
+     "$.machines[1].type: expected a number from 0 to 4294967295 or \"0x...\" text"},
+    {"MachineListedTwice",
+     Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A", "domain": "D" }, { "name": "a", "domain": "D" } ])"),
+     "$.machines[1].name: \"a\" is listed twice"},
+    // A syntax error after a refused machine is what the file is refused for.
+    {"SyntaxErrorAfterARefusedMachine",
+     "{ \"format\": \"velmora-lab/1\", \"domains\": [ { \"name\": \"D\" } ],\n"
+     "  \"machines\": [ { \"name\": \"A\", \"domain\": \"D\", \"typo\": 1 },\n"
+     "                { \"name\": \"B\" \"domain\": \"D\" } ] }",
+     "line 3, column 32: unterminated object"},
+    {"UnterminatedMachineList",
+     "{ \"format\": \"velmora-lab/1\", \"machines\": [ { \"name\": \"A\" }", nullptr},
+    {"TextAfterTheObject", Lab(R"("machines": [])") + " x", nullptr},
+    {"MachinesNotAList", Lab(R"("machines": { "name": "A" })"), "$.machines: expected a list"},
+    {"TopLevelList", "[ { \"format\": \"velmora-lab/1\" } ]", "$: expected an object"},
+    // Brackets, quotes and backslashes inside text do not end a value.
+    {"BracketsAndEscapesInText",
+     Lab(R"("domains": [ { "name": "D" } ], "machines": [ { "name": "A]} \"x\\", "domain": "D" } ])"),
+     "$.machines[0].name: a name has no backslashes"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LabFileSameMessageTest, ::testing::ValuesIn(kSameMessage),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

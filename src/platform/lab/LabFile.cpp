@@ -1,5 +1,6 @@
 #include "platform/lab/LabFile.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -35,10 +36,70 @@ struct FormatError
     throw FormatError{path, reason};
 }
 
+// [A-Za-z_][A-Za-z0-9_]*, checked by hand: every field of a large file asks it.
 bool IsPlainKey(const QString& key)
 {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    return plain.match(key).hasMatch();
+    if (key.isEmpty())
+        return false;
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        const char16_t c = key[i].unicode();
+        const bool letter = (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_';
+        if (!letter && (i == 0 || c < u'0' || c > u'9'))
+            return false;
+    }
+    return true;
+}
+
+// Equal SIDs and descriptors share one stored copy within a model: a generated tree repeats
+// the same few descriptors over hundreds of thousands of folders. Active while a file is
+// read (InterningScope); a SID found here was already checked.
+struct Interner
+{
+    QSet<QString> sids;
+    QHash<QByteArray, SecurityDescriptor> descriptors;
+};
+
+thread_local Interner* t_interner = nullptr;
+
+class InterningScope
+{
+  public:
+    InterningScope() : m_previous(t_interner) { t_interner = &m_interner; }
+    ~InterningScope() { t_interner = m_previous; }
+    InterningScope(const InterningScope&) = delete;
+    InterningScope& operator=(const InterningScope&) = delete;
+
+  private:
+    Interner m_interner;
+    Interner* m_previous;
+};
+
+QByteArray DescriptorKey(const SecurityDescriptor& sd)
+{
+    QByteArray key = sd.owner.toUtf8();
+    key += '|';
+    key += sd.group.toUtf8();
+    key += '|';
+    key += char('0' + int(sd.daclForm));
+    for (const Ace& ace : sd.dacl) {
+        key += '|';
+        key += QByteArray::number(ace.type) + ',' + QByteArray::number(ace.flags) + ',' +
+               QByteArray::number(ace.mask) + ',';
+        key += ace.rawSid ? QByteArray("#") + ace.rawSid->toHex() : ace.sid.toUtf8();
+    }
+    return key;
+}
+
+SecurityDescriptor Shared(SecurityDescriptor sd)
+{
+    if (t_interner == nullptr)
+        return sd;
+    const QByteArray key = DescriptorKey(sd);
+    const auto it = t_interner->descriptors.constFind(key);
+    if (it != t_interner->descriptors.constEnd())
+        return *it;
+    t_interner->descriptors.insert(key, sd);
+    return sd;
 }
 
 // "$.a.b" for plain keys, "$.a[\"SOFTWARE\\\\X\"]" for others (quoted as JSON text).
@@ -145,11 +206,26 @@ uint32_t ToNumber(const QJsonValue& value, const QString& path)
         return uint32_t(d);
     }
     if (value.isString()) {
+        // 0x and one to eight hex digits (masks of every entry are written so).
         const QString text = value.toString();
-        static const QRegularExpression hex(QStringLiteral("^0[xX][0-9A-Fa-f]{1,8}$"));
-        if (!hex.match(text).hasMatch())
+        if (text.size() < 3 || text.size() > 10 || text[0] != QLatin1Char('0') ||
+            (text[1] != QLatin1Char('x') && text[1] != QLatin1Char('X')))
             Fail(path, expected);
-        return text.mid(2).toUInt(nullptr, 16);
+        uint32_t number = 0;
+        for (qsizetype i = 2; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            uint32_t d = 0;
+            if (c >= u'0' && c <= u'9')
+                d = c - u'0';
+            else if (c >= u'a' && c <= u'f')
+                d = c - u'a' + 10;
+            else if (c >= u'A' && c <= u'F')
+                d = c - u'A' + 10;
+            else
+                Fail(path, expected);
+            number = number << 4 | d;
+        }
+        return number;
     }
     Fail(path, expected);
 }
@@ -181,8 +257,15 @@ bool IsSid(const QString& text)
 QString ToSid(const QJsonValue& value, const QString& path)
 {
     const QString text = ToText(value, path);
+    if (t_interner != nullptr) {
+        const auto it = t_interner->sids.constFind(text);
+        if (it != t_interner->sids.constEnd())
+            return *it;
+    }
     if (!IsSid(text))
         Fail(path, QStringLiteral("expected a SID (\"S-1-...\")"));
+    if (t_interner != nullptr)
+        t_interner->sids.insert(text);
     return text;
 }
 
@@ -331,19 +414,20 @@ SecurityDescriptor ToSecurityDescriptor(const QJsonValue& value, const QString& 
         sd.daclForm = DaclForm::Absent;
     } else if (dacl.isArray()) {
         const QJsonArray entries = dacl.toArray();
+        sd.dacl.reserve(entries.size());
         for (qsizetype i = 0; i < entries.size(); ++i)
             sd.dacl.push_back(ToAce(entries[i], Element(daclPath, i)));
     } else {
         Fail(daclPath, QStringLiteral("expected a list, null or \"absent\""));
     }
-    return sd;
+    return Shared(std::move(sd));
 }
 
 SecurityDescriptor DefaultFolderDescriptor()
 {
     SecurityDescriptor sd;
     sd.owner = QString::fromLatin1(kAdministratorsSid);
-    return sd;
+    return Shared(std::move(sd));
 }
 
 // --- folders --------------------------------------------------------------------------
@@ -917,12 +1001,58 @@ void AssignDefaultAddresses(std::vector<Machine>& machines,
     }
 }
 
-LabModel ToModel(const QJsonDocument& document, const QString& fileName)
+// The machines of a file, read one at a time as they come (the streaming reader hands
+// them over without keeping the whole list). The first refusal is kept and reported when
+// the model is finished, after the sections that the reader checks before machines, so
+// that a file gets the same message whichever way it was read.
+class MachineReader
+{
+  public:
+    void Add(const QJsonValue& value)
+    {
+        const qsizetype index = m_count++;
+        if (m_failure)
+            return; // later machines are only checked for syntax
+        const QString itemPath = Element(QStringLiteral("$.machines"), index);
+        try {
+            machines.push_back(ToMachine(value, itemPath));
+            const QString name = Key(machines.back().name);
+            if (m_names.contains(name))
+                Fail(Member(itemPath, u"name"),
+                     Quoted(machines.back().name) + QStringLiteral(" is listed twice"));
+            m_names.insert(name);
+            const QJsonObject written = value.toObject();
+            hasPrimaryDomain.push_back(written.contains(QStringLiteral("primary_domain")));
+            hasAddress.push_back(written.contains(QStringLiteral("address")));
+        } catch (const FormatError& failure) {
+            m_failure = failure;
+        }
+    }
+
+    // Raises the kept refusal, if any.
+    void Finish() const
+    {
+        if (m_failure)
+            throw *m_failure;
+    }
+
+    bool streamed = false; // the machines came from the file one by one
+    std::vector<Machine> machines;
+    std::vector<bool> hasPrimaryDomain;
+    std::vector<bool> hasAddress;
+
+  private:
+    qsizetype m_count = 0;
+    QSet<QString> m_names;
+    std::optional<FormatError> m_failure;
+};
+
+// The model from the top-level object. `streamed` holds the machines when the reader took
+// them from the file one by one; otherwise they are read from `top`.
+LabModel ToModel(const QJsonObject& top, const QString& fileName, MachineReader* streamed)
 {
     const QString root = QStringLiteral("$");
-    if (!document.isObject())
-        Fail(root, QStringLiteral("expected an object"));
-    const Object object(document.object(), root,
+    const Object object(top, root,
                         {u"format", u"realtime", u"local", u"providers", u"domains", u"machines"});
     const QString format = ToText(object.Required(u"format"), object.PathOf(u"format"));
     if (format != QLatin1String(kLabFormat))
@@ -953,7 +1083,18 @@ LabModel ToModel(const QJsonDocument& document, const QString& fileName)
     };
     readList(u"providers", ToProvider, model.providers, [](const Provider& p) { return p.name; });
     readList(u"domains", ToDomain, model.domains, [](const Domain& d) { return d.name; });
-    readList(u"machines", ToMachine, model.machines, [](const Machine& m) { return m.name; });
+    MachineReader fromTop;
+    MachineReader* machines = streamed != nullptr && streamed->streamed ? streamed : nullptr;
+    if (machines == nullptr) {
+        machines = &fromTop;
+        if (object.Has(u"machines")) {
+            const QJsonArray list = ToList(object.Value(u"machines"), object.PathOf(u"machines"));
+            for (qsizetype i = 0; i < list.size(); ++i)
+                fromTop.Add(list[i]);
+        }
+    }
+    machines->Finish();
+    model.machines = std::move(machines->machines);
     model.Reindex();
 
     // References between the sections. A provider may list a name that is not in `domains`:
@@ -972,16 +1113,15 @@ LabModel ToModel(const QJsonDocument& document, const QString& fileName)
     QHash<uint32_t, QString> addresses;
     for (size_t m = 0; m < model.machines.size(); ++m) {
         Machine& machine = model.machines[m];
-        const QJsonObject written = object.Value(u"machines").toArray()[qsizetype(m)].toObject();
         const QString machinePath = Element(QStringLiteral("$.machines"), qsizetype(m));
         const Domain* domain = model.FindDomain(machine.domain);
         if (domain == nullptr)
             Fail(Member(machinePath, u"domain"), QStringLiteral("no domain ") +
                                                      Quoted(machine.domain) +
                                                      QStringLiteral(" in domains"));
-        if (!written.contains(QStringLiteral("primary_domain")))
+        if (!machines->hasPrimaryDomain[m])
             machine.primaryDomain = PrimaryDomain{domain->name, domain->sid};
-        explicitAddress[m] = written.contains(QStringLiteral("address"));
+        explicitAddress[m] = machines->hasAddress[m];
         if (machine.address) {
             const auto it = addresses.constFind(*machine.address);
             if (it != addresses.constEnd())
@@ -994,6 +1134,220 @@ LabModel ToModel(const QJsonDocument& document, const QString& fileName)
     model.Reindex();
     return model;
 }
+
+// Reads the top-level object of a lab file from a device a piece at a time: every member but
+// "machines" is small and kept as a JSON value; the machines are parsed and checked one by
+// one, so memory holds the model and one machine's text, never the whole document. The
+// scanner only finds where values end; each value is parsed by QJsonDocument. Anything it
+// does not expect (a syntax error, a duplicate top-level field, a top level that is no
+// object) makes it give up, and the caller reads the whole text the ordinary way, which
+// gives the exact message.
+class StreamingReader
+{
+  public:
+    explicit StreamingReader(QIODevice& device) : m_device(device) {}
+
+    // False when the reader gave up.
+    bool Read(QJsonObject& top, MachineReader& machines)
+    {
+        SkipSpace();
+        if (!Take('{'))
+            return false;
+        SkipSpace();
+        if (Take('}'))
+            return AtEnd();
+        for (;;) {
+            QJsonValue keyValue;
+            if (Peek() != '"' || !ParseNext(keyValue) || !keyValue.isString())
+                return false;
+            const QString key = keyValue.toString();
+            if (top.contains(key))
+                return false;
+            SkipSpace();
+            if (!Take(':'))
+                return false;
+            SkipSpace();
+            if (key == QLatin1String("machines") && Peek() == '[') {
+                if (!ReadMachines(machines))
+                    return false;
+                machines.streamed = true;
+                top.insert(key, QJsonArray());
+            } else {
+                QJsonValue value;
+                if (!ParseNext(value))
+                    return false;
+                top.insert(key, value);
+            }
+            SkipSpace();
+            if (Take(','))
+            {
+                SkipSpace();
+                continue;
+            }
+            if (!Take('}'))
+                return false;
+            return AtEnd();
+        }
+    }
+
+  private:
+    bool ReadMachines(MachineReader& machines)
+    {
+        Take('[');
+        SkipSpace();
+        if (Take(']'))
+            return true;
+        for (;;) {
+            QJsonValue value;
+            if (!ParseNext(value))
+                return false;
+            machines.Add(value);
+            SkipSpace();
+            if (Take(']'))
+                return true;
+            if (!Take(','))
+                return false;
+            SkipSpace();
+        }
+    }
+
+    // -1 at the end of the device.
+    int Peek()
+    {
+        if (m_pos >= m_buffer.size() && !Fill())
+            return -1;
+        return static_cast<unsigned char>(m_buffer[m_pos]);
+    }
+
+    bool Take(char c)
+    {
+        if (Peek() != static_cast<unsigned char>(c))
+            return false;
+        ++m_pos;
+        return true;
+    }
+
+    void SkipSpace()
+    {
+        for (int c = Peek(); c == ' ' || c == '\t' || c == '\n' || c == '\r'; c = Peek())
+            ++m_pos;
+    }
+
+    bool AtEnd()
+    {
+        SkipSpace();
+        return Peek() == -1;
+    }
+
+    // Reads more of the device, dropping what lies before the value being taken (or before
+    // the current position).
+    bool Fill()
+    {
+        const qsizetype keep = m_mark >= 0 ? m_mark : m_pos;
+        if (keep > 0) {
+            m_buffer.remove(0, keep);
+            m_pos -= keep;
+            if (m_mark >= 0)
+                m_mark -= keep;
+        }
+        const QByteArray more = m_device.read(kChunk);
+        if (more.isEmpty())
+            return false;
+        m_buffer += more;
+        return true;
+    }
+
+    // Moves past one value (structure only: brackets and strings), false at the end.
+    bool SkipValue()
+    {
+        const int first = Peek();
+        if (first == '"')
+            return SkipString();
+        if (first == '{' || first == '[') {
+            int depth = 0;
+            for (;;) {
+                const int c = Peek();
+                if (c == -1)
+                    return false;
+                if (c == '"') {
+                    if (!SkipString())
+                        return false;
+                    continue;
+                }
+                ++m_pos;
+                if (c == '{' || c == '[') {
+                    ++depth;
+                } else if (c == '}' || c == ']') {
+                    if (--depth == 0)
+                        return true;
+                }
+            }
+        }
+        // A number or a literal: up to the next delimiter.
+        qsizetype length = 0;
+        for (int c = Peek(); c != -1 && c != ',' && c != ']' && c != '}' && c != ' ' &&
+                             c != '\t' && c != '\n' && c != '\r';
+             c = Peek()) {
+            ++m_pos;
+            ++length;
+        }
+        return length > 0;
+    }
+
+    bool SkipString()
+    {
+        ++m_pos; // the opening quote
+        for (;;) {
+            // Scan the buffered bytes for the closing quote without a call per byte.
+            const char* data = m_buffer.constData();
+            const qsizetype size = m_buffer.size();
+            while (m_pos < size) {
+                const char c = data[m_pos++];
+                if (c == '"')
+                    return true;
+                if (c == '\\') {
+                    if (m_pos >= size) {
+                        --m_pos;
+                        break;
+                    }
+                    ++m_pos;
+                }
+            }
+            if (!Fill())
+                return false;
+        }
+    }
+
+    // The next value, parsed on its own.
+    bool ParseNext(QJsonValue& value)
+    {
+        m_mark = m_pos;
+        const bool complete = SkipValue();
+        QByteArray text;
+        if (complete) {
+            text.reserve(m_pos - m_mark + 2);
+            text += '[';
+            text.append(m_buffer.constData() + m_mark, m_pos - m_mark);
+            text += ']';
+        }
+        m_mark = -1;
+        if (!complete)
+            return false;
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+        if (error.error != QJsonParseError::NoError || !document.isArray() ||
+            document.array().size() != 1)
+            return false;
+        value = document.array().at(0);
+        return true;
+    }
+
+    static constexpr qint64 kChunk = 1 << 20;
+    QIODevice& m_device;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    qsizetype m_mark = -1; // start of the value being taken
+};
 
 // 1-based line and column (in characters) of the place where the JSON parser stopped: a
 // byte offset into UTF-8 text, at or just past the token it could not take.
@@ -1096,14 +1450,14 @@ std::optional<LabModel> LabFile::Read(const QString& path, QString& error)
     return Read(file, path, error);
 }
 
-std::optional<LabModel> LabFile::Read(QIODevice& device, const QString& fileName, QString& error)
-{
-    return Parse(device.readAll(), fileName, error);
-}
+namespace {
 
-std::optional<LabModel> LabFile::Parse(const QByteArray& json, const QString& fileName,
-                                       QString& error)
+// The whole text parsed as one document: the way to the exact message of a file the
+// streaming reader gave up on, and the reader of devices that cannot go back.
+std::optional<LabModel> ParseDocument(const QByteArray& json, const QString& fileName,
+                                      QString& error)
 {
+    InterningScope interning;
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
@@ -1115,11 +1469,60 @@ std::optional<LabModel> LabFile::Parse(const QByteArray& json, const QString& fi
         return std::nullopt;
     }
     try {
-        return ToModel(document, fileName);
+        if (!document.isObject())
+            Fail(QStringLiteral("$"), QStringLiteral("expected an object"));
+        return ToModel(document.object(), fileName, nullptr);
     } catch (const FormatError& failure) {
         error = Message(fileName, failure.path, failure.reason);
         return std::nullopt;
     }
+}
+
+// The streaming read of a device positioned at the start of the text; nothing when the
+// reader gave up (the caller then parses the whole text).
+std::optional<std::optional<LabModel>> ReadStreaming(QIODevice& device, const QString& fileName,
+                                                     QString& error)
+{
+    InterningScope interning;
+    QJsonObject top;
+    MachineReader machines;
+    if (!StreamingReader(device).Read(top, machines))
+        return std::nullopt;
+    try {
+        return std::optional<LabModel>(ToModel(top, fileName, &machines));
+    } catch (const FormatError& failure) {
+        error = Message(fileName, failure.path, failure.reason);
+        return std::optional<LabModel>();
+    }
+}
+
+} // namespace
+
+std::optional<LabModel> LabFile::Read(QIODevice& device, const QString& fileName, QString& error)
+{
+    // A device that cannot go back is read whole: when the streaming reader gives up, the
+    // text is read again for the message.
+    if (device.isSequential())
+        return ParseDocument(device.readAll(), fileName, error);
+    const qint64 start = device.pos();
+    if (auto model = ReadStreaming(device, fileName, error))
+        return std::move(*model);
+    if (!device.seek(start)) {
+        error = Message(fileName, QStringLiteral("cannot be read again"), device.errorString());
+        return std::nullopt;
+    }
+    return ParseDocument(device.readAll(), fileName, error);
+}
+
+std::optional<LabModel> LabFile::Parse(const QByteArray& json, const QString& fileName,
+                                       QString& error)
+{
+    QByteArray text = json; // shares the bytes
+    QBuffer buffer(&text);
+    buffer.open(QIODevice::ReadOnly);
+    if (auto model = ReadStreaming(buffer, fileName, error))
+        return std::move(*model);
+    return ParseDocument(json, fileName, error);
 }
 
 } // namespace velmora::platform::lab

@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -134,12 +135,14 @@ enum class DaclForm
     Absent, // no DACL present
 };
 
+// Copies share their text and entries (implicitly shared Qt containers): the reader gives
+// folders with the same descriptor one stored copy, which keeps large generated trees small.
 struct SecurityDescriptor
 {
     QString owner; // empty: no owner
     QString group; // empty: no group
     DaclForm daclForm = DaclForm::List;
-    std::vector<Ace> dacl;
+    QList<Ace> dacl;
 };
 
 struct Folder
