@@ -189,8 +189,10 @@ bool HasAccessFunctions(data::Connection& connection, QString& missing)
             query.SetParam(QStringLiteral("d"),
                            IsResourceSide(function) ? QStringLiteral("S") : QString());
             query.Open();
+            // Names compare without case: PostgreSQL gives the unquoted ones in lower case.
             const QStringList columns = query.FieldNames();
-            if (columns != ResultColumns(function)) {
+            if (columns.join(QLatin1Char('|')).compare(
+                    ResultColumns(function).join(QLatin1Char('|')), Qt::CaseInsensitive) != 0) {
                 missing = QStringLiteral("The access-rights function %1 of the audit database "
                                          "returns the columns %2 instead of %3")
                               .arg(name, columns.join(QStringLiteral(", ")),

@@ -47,7 +47,7 @@ bool ShareInDomain(const AuditData& data, const ShareRow& share, const QString& 
 const AccountRow* FindAccount(const AuditData& data, const QString& sid)
 {
     for (const AccountRow& account : data.accounts) {
-        if (Sid(account.sid) == sid)
+        if (account.sid == sid)
             return &account;
     }
     return nullptr;
@@ -63,10 +63,9 @@ QStringList Token(const AuditData& data, const QString& ownSid, bool groups, boo
         for (qsizetype next = 0; next < token.size(); ++next) {
             const QString current = token[next];
             for (const MembershipRow& m : data.memberships) {
-                const QString group = Sid(m.groupSid);
-                if (Sid(m.memberSid) == current && !excluded.contains(group) &&
-                    !token.contains(group))
-                    token.append(group);
+                if (m.memberSid == current && !excluded.contains(m.groupSid) &&
+                    !token.contains(m.groupSid))
+                    token.append(m.groupSid);
             }
         }
     }
@@ -87,11 +86,11 @@ TokenEntries EntriesOf(const AuditData& data, const QStringList& token)
     const QSet<QString> sids(token.begin(), token.end());
     TokenEntries entries;
     for (const ShareAccessRow& e : data.shareAccess) {
-        if (sids.contains(Sid(e.sid)))
+        if (sids.contains(e.sid))
             entries.shares[e.shareGuid].append(&e);
     }
     for (const FolderAccessRow& e : data.folderAccess) {
-        if (sids.contains(Sid(e.sid)))
+        if (sids.contains(e.sid))
             entries.folders[e.folderGuid].append(&e);
     }
     return entries;
@@ -272,19 +271,19 @@ void ResourceSideRows(const AuditData& data, const Resources& r, bool folders,
     // Accounts named by an entry on a selected resource, then (under X) the domain's users.
     QStringList named;
     for (const ShareAccessRow& e : data.shareAccess) {
-        if (r.shareByGuid.contains(e.shareGuid) && !named.contains(Sid(e.sid)))
-            named.append(Sid(e.sid));
+        if (r.shareByGuid.contains(e.shareGuid) && !named.contains(e.sid))
+            named.append(e.sid);
     }
     if (folders) {
         for (const FolderAccessRow& e : data.folderAccess) {
-            if (r.folderGuids.contains(e.folderGuid) && !named.contains(Sid(e.sid)))
-                named.append(Sid(e.sid));
+            if (r.folderGuids.contains(e.folderGuid) && !named.contains(e.sid))
+                named.append(e.sid);
         }
     }
     if (everyoneForUsers) {
         for (const AccountRow& account : data.accounts) {
-            if (IsUserOf(account, domain) && !named.contains(Sid(account.sid)))
-                named.append(Sid(account.sid));
+            if (IsUserOf(account, domain) && !named.contains(account.sid))
+                named.append(account.sid);
         }
     }
     for (const QString& sid : named) {
@@ -297,6 +296,23 @@ void ResourceSideRows(const AuditData& data, const Resources& r, bool folders,
         TokenRows(data, r, folders, Token(data, sid, false, withEveryone, {}),
                   UserName(*account), rows);
     }
+}
+
+// SIDs compare without surrounding blanks (User2Group pads them) and without letter case.
+AuditData WithNormalSids(const AuditData& stored)
+{
+    AuditData data = stored;
+    for (ShareAccessRow& row : data.shareAccess)
+        row.sid = Sid(row.sid);
+    for (FolderAccessRow& row : data.folderAccess)
+        row.sid = Sid(row.sid);
+    for (AccountRow& row : data.accounts)
+        row.sid = Sid(row.sid);
+    for (MembershipRow& row : data.memberships) {
+        row.memberSid = Sid(row.memberSid);
+        row.groupSid = Sid(row.groupSid);
+    }
+    return data;
 }
 
 QString Text(const QVariant& value)
@@ -353,9 +369,10 @@ QString RowText(const AccessRow& row, AccessFunction function)
         QLatin1Char('|'));
 }
 
-bool Evaluate(const AuditData& data, AccessFunction function, const QVariantList& arguments,
+bool Evaluate(const AuditData& stored, AccessFunction function, const QVariantList& arguments,
               QList<AccessRow>& rows, QString& error)
 {
+    const AuditData data = WithNormalSids(stored);
     rows.clear();
     error.clear();
     const QString domain = Text(arguments.value(0));
