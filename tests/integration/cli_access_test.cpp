@@ -49,12 +49,6 @@ protected:
         ASSERT_FALSE(qEnvironmentVariable("VELMORA_CLI").isEmpty());
         ASSERT_EQ(Run({QStringLiteral("db"), QStringLiteral("template")}).code, 0);
         ASSERT_EQ(Run({QStringLiteral("db"), QStringLiteral("init")}).code, 0);
-        QFile file(QStringLiteral(VELMORA_TEST_DATA_DIR "/views_audit.json"));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        velmora::store::TConnectionDM connection{velmora::store::ProgramFolder(home)};
-        connection.Connect();
-        for (const QJsonValue& sql : QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("sql")].toArray())
-            connection.Connection().ExecDirect(sql.toString());
     }
     void TearDown() override
     {
@@ -77,12 +71,30 @@ protected:
     QString home;
 };
 
+// The embedded database filled by hand with tests/data/views_audit.json.
+class HandFilledTest : public CliAccessTest
+{
+protected:
+    void SetUp() override
+    {
+        CliAccessTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        QFile file(QStringLiteral(VELMORA_TEST_DATA_DIR "/views_audit.json"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        velmora::store::TConnectionDM connection{velmora::store::ProgramFolder(home)};
+        connection.Connect();
+        for (const QJsonValue& sql : QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("sql")].toArray())
+            connection.Connection().ExecDirect(sql.toString());
+    }
+};
+
 QStringList Words(const char* text)
 {
     return QString::fromUtf8(text).split(QLatin1Char(' '));
 }
 
-TEST_F(CliAccessTest, QuestionsAnsweredInCsv)
+TEST_F(HandFilledTest, QuestionsAnsweredInCsv)
 {
     struct Case
     {
@@ -130,7 +142,7 @@ TEST_F(CliAccessTest, QuestionsAnsweredInCsv)
     }
 }
 
-TEST_F(CliAccessTest, QuestionsAnsweredInJsonAndToAFile)
+TEST_F(HandFilledTest, QuestionsAnsweredInJsonAndToAFile)
 {
     Result r = Run(Words("resource-access --domain CORP --server FS1 --show shares --format json"));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
@@ -152,7 +164,7 @@ TEST_F(CliAccessTest, QuestionsAnsweredInJsonAndToAFile)
               QStringList{QStringLiteral("FS2|Carol|false|false|true")});
 }
 
-TEST_F(CliAccessTest, LookupLists)
+TEST_F(HandFilledTest, LookupLists)
 {
     struct Case
     {
@@ -180,7 +192,7 @@ TEST_F(CliAccessTest, LookupLists)
     }
 }
 
-TEST_F(CliAccessTest, BadArgumentsNameWhatIsWrong)
+TEST_F(HandFilledTest, BadArgumentsNameWhatIsWrong)
 {
     struct Case
     {
@@ -211,6 +223,35 @@ TEST_F(CliAccessTest, BadArgumentsNameWhatIsWrong)
         EXPECT_TRUE(r.err.contains(QString::fromUtf8(c.message))) << r.err.toStdString();
         EXPECT_EQ(r.out, QString());
     }
+}
+
+// A refresh of the demo network, then questions whose answers follow from its lab file:
+// the Finance share of CORP-FS1 allows Finance full control and Management read, and
+// denies temp_contractor change (a deny alone grants nothing, so no row); jsmith is in
+// Finance.
+TEST_F(CliAccessTest, DemoNetworkAfterARefresh)
+{
+    Result r = Run({QStringLiteral("--network"), QStringLiteral("lab:" VELMORA_SOURCE_DIR "/lab/demo.json"),
+                    QStringLiteral("-q"), QStringLiteral("refresh")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+
+    r = Run(Words("resource-access --domain CORP --server CORP-FS1 --share Finance --show shares --format csv"));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Server,Share,UserName,Full Control,Change,Read\r\n"
+                                    "CORP-FS1,Finance,BUILTIN\\Administrators,True,True,True\r\n"
+                                    "CORP-FS1,Finance,CORP\\Finance,True,True,True\r\n"
+                                    "CORP-FS1,Finance,CORP\\Management,False,False,True\r\n"));
+
+    const QString finance = QStringLiteral("CORP-FS1|Finance|true|true|true");
+    const QStringList columns = {QStringLiteral("Server"), QStringLiteral("Share"), QStringLiteral("Full Control"),
+                                 QStringLiteral("Change"), QStringLiteral("Read")};
+    r = Run(Words("user-access --domain CORP --account jsmith --token group --show shares --format json"));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(JsonLines(r.out, columns).contains(finance)) << r.out.toStdString();
+    r = Run(Words("user-access --domain CORP --account jsmith --token group --exclude Finance --show shares "
+                  "--format json"));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_FALSE(JsonLines(r.out, columns).contains(finance)) << r.out.toStdString();
 }
 
 } // namespace
