@@ -1,5 +1,6 @@
 #include "data/postgres/PostgresBackend.h"
 
+#include "data/BindValues.h"
 #include "data/DataErrors.h"
 #include "data/SqlText.h"
 
@@ -122,19 +123,7 @@ QString PostgresBackend::SqlType(const FieldDef& field) const
 
 QVariant PostgresBackend::BindValue(const QVariant& value) const
 {
-    if (value.isNull())
-        return value;
-    switch (value.metaType().id()) {
-    case QMetaType::Bool:
-        return QVariant(value.toBool() ? 1 : 0);
-    case QMetaType::QDateTime:
-        return QVariant(
-            value.toDateTime().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
-    case QMetaType::QDate:
-        return QVariant(value.toDate().toString(QStringLiteral("yyyy-MM-dd")));
-    default:
-        return value;
-    }
+    return PortableBindValue(value);
 }
 
 QString PostgresBackend::OrderTerm(const QString& expression, bool descending) const

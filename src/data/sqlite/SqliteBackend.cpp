@@ -1,6 +1,7 @@
 #include "data/sqlite/SqliteBackend.h"
 
 #include "access/SqliteFunctions.h"
+#include "data/BindValues.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -151,19 +152,7 @@ QString SqliteBackend::SqlType(const FieldDef& field) const
 
 QVariant SqliteBackend::BindValue(const QVariant& value) const
 {
-    if (value.isNull())
-        return value;
-    switch (value.metaType().id()) {
-    case QMetaType::Bool:
-        return QVariant(value.toBool() ? 1 : 0);
-    case QMetaType::QDateTime:
-        return QVariant(
-            value.toDateTime().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
-    case QMetaType::QDate:
-        return QVariant(value.toDate().toString(QStringLiteral("yyyy-MM-dd")));
-    default:
-        return value;
-    }
+    return PortableBindValue(value);
 }
 
 QString SqliteBackend::CaseFold(const QString& expression) const
