@@ -1,7 +1,9 @@
 #include "store/ConnectionDM.h"
 
+#include "access/AccessFunctions.h"
 #include "applib/DfxFormat.h"
 #include "applib/Exceptions.h"
+#include "store/AuditDatabase.h"
 #include "store/ConnectionFile.h"
 #include "store/Schema.h"
 
@@ -38,21 +40,58 @@ void TConnectionDM::Connect()
         !ToConnectionParams(init, m_folder.Path(), params, error))
         RaiseErrorMessage(error);
 
-    if (params.provider == QLatin1String("SQLite") && !QFileInfo::exists(params.dataSource))
-        RaiseErrorMessageFmt(QStringLiteral("Database \"%s\" named by the connection file \"%s\" "
-                                            "does not exist; run \"velmora-cli db init\""),
-                             {params.dataSource, path});
+    const QString database = params.provider == QLatin1String("SQLite")
+                                 ? params.dataSource
+                                 : Fmt("%s on %s", params.catalog, params.dataSource);
+    if (params.provider == QLatin1String("SQLite") && !QFileInfo::exists(params.dataSource)) {
+        // A missing embedded database starts afresh from the empty one shipped beside it.
+        const QString templ = m_folder.DatabaseTemplate();
+        if (!QFileInfo::exists(templ))
+            RaiseErrorMessageFmt(
+                QStringLiteral("Database \"%s\" named by the connection file \"%s\" does not "
+                               "exist and cannot be created: the database template \"%s\" is "
+                               "missing; run \"velmora-cli db template\" or reinstall the program"),
+                {params.dataSource, path, templ});
+        QDir().mkpath(QFileInfo(params.dataSource).absolutePath());
+        QFile copy(templ);
+        if (!copy.copy(params.dataSource))
+            RaiseErrorMessageFmt(QStringLiteral("Database \"%s\" named by the connection file "
+                                                "\"%s\" does not exist and cannot be created "
+                                                "from \"%s\": %s"),
+                                 {params.dataSource, path, templ, copy.errorString()});
+        QFile(params.dataSource)
+            .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+    }
 
     if (!m_connection.Open(params))
         RaiseErrorMessageFmt(QStringLiteral("Unable to open the audit database \"%s\" named by "
                                             "\"%s\": %s"),
-                             {params.dataSource, path, m_connection.LastError()});
+                             {database, path, m_connection.LastError()});
+    OpenTables(path, database);
+}
+
+void TConnectionDM::OpenTables(const QString& connectionFile, const QString& database)
+{
+    QString reason;
+    if (AccessFunctionsExpected(m_connection) &&
+        !access::HasAccessFunctions(m_connection, reason)) {
+        m_connection.Close();
+        RaiseErrorMessageFmt(QStringLiteral("Unable to use the audit database \"%s\" named by "
+                                            "\"%s\": %s"),
+                             {database, connectionFile, reason});
+    }
     try {
         for (const auto& step : m_openSteps)
             step();
-    } catch (...) {
+    } catch (const Exception& e) {
+        // A database without the audit tables, or with tables of another shape.
+        reason = e.Message();
+    }
+    if (!reason.isEmpty()) {
         m_connection.Close();
-        throw;
+        RaiseErrorMessageFmt(QStringLiteral("Unable to open the tables of the audit database "
+                                            "\"%s\" named by \"%s\": %s"),
+                             {database, connectionFile, reason});
     }
 }
 
@@ -60,6 +99,29 @@ void TConnectionDM::Reconnect()
 {
     m_connection.Close();
     Connect();
+}
+
+std::atomic<int> ConnectFailed{0};
+
+TSQLConnectionThread::TSQLConnectionThread(TConnectionDM& connection, QObject* parent)
+    : QThread(parent), m_connection(connection), m_owner(QThread::currentThread())
+{
+}
+
+void TSQLConnectionThread::run()
+{
+    ConnectFailed = 0;
+    m_error.clear();
+    try {
+        m_connection.Connect();
+    } catch (const Exception& e) {
+        ConnectFailed = 1;
+        m_error = e.Message();
+    } catch (const std::exception& e) {
+        ConnectFailed = 1;
+        m_error = QString::fromLocal8Bit(e.what());
+    }
+    m_connection.Connection().HandOverToThread(m_owner);
 }
 
 bool CreateDatabaseFile(const QString& path, QString& error)

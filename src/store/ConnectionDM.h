@@ -6,6 +6,8 @@
 #include "store/ProgramFolder.h"
 
 #include <QObject>
+#include <QThread>
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -24,7 +26,10 @@ public:
     // Opens the audit connection from the connection file, then runs every registered
     // table-opening step. Raises EErrorMessageException "File \"%s\" missing" without a
     // connection file, and an EErrorMessageException naming the file and the reason for
-    // any other failure (the connection is then closed).
+    // any other failure (the connection is then closed): an unreachable server (given up
+    // after the connection's time-out), a provider this system lacks, a database without
+    // the audit tables or without the access-rights functions. A SQLite database that the
+    // connection file names but that does not exist is made from the shipped template.
     void Connect();
     // Closes the connection and connects again, which reloads every table dataset.
     void Reconnect();
@@ -34,9 +39,36 @@ public:
     void AddOpenAllTables(std::function<void()> step) { m_openSteps.push_back(std::move(step)); }
 
 private:
+    void OpenTables(const QString& connectionFile, const QString& database);
+
     ProgramFolder m_folder;
     data::Connection m_connection;
     std::vector<std::function<void()>> m_openSteps;
+};
+
+// 0 after a successful start-up connect, 1 after a failed one; 0 before the first. Written
+// by the connection thread only, read after it has finished.
+extern std::atomic<int> ConnectFailed;
+
+// The start-up connect on a worker thread: runs Connect, records the outcome in
+// ConnectFailed and keeps the failure's message; the opened connection is handed to the
+// thread that created this object before the worker ends. That thread must not touch the
+// connection's data modules until the worker has finished.
+class TSQLConnectionThread : public QThread
+{
+    Q_OBJECT
+public:
+    explicit TSQLConnectionThread(TConnectionDM& connection, QObject* parent = nullptr);
+    // The reason of the failed attempt; empty after a success. Read after the end.
+    QString ErrorText() const { return m_error; }
+
+protected:
+    void run() override;
+
+private:
+    TConnectionDM& m_connection;
+    QThread* m_owner;
+    QString m_error;
 };
 
 // Creates an empty audit database at `path` from the backend's schema script, written

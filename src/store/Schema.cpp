@@ -156,10 +156,15 @@ QList<const TableDef*> All()
 
 QString SchemaScript(const QString& provider)
 {
-    if (provider.compare(QLatin1String("SQLite"), Qt::CaseInsensitive) != 0)
-        return {};
     InitStoreResources();
-    QFile file(QStringLiteral(":/store/sqlite-schema.sql"));
+    QString resource;
+    if (provider.compare(QLatin1String("SQLite"), Qt::CaseInsensitive) == 0)
+        resource = QStringLiteral(":/store/sqlite-schema.sql");
+    else if (provider.compare(QLatin1String("PostgreSQL"), Qt::CaseInsensitive) == 0)
+        resource = QStringLiteral(":/store/postgres-schema.sql");
+    else
+        return {};
+    QFile file(resource);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll());

@@ -23,7 +23,7 @@ const data::TableDef& MngdDomain2Credentials();
 QList<const data::TableDef*> All();
 } // namespace tables
 
-// The schema script for a provider ("SQLite"); empty for an unknown provider.
+// The schema script for a provider ("SQLite", "PostgreSQL"); empty for an unknown one.
 QString SchemaScript(const QString& provider);
 
 // Splits a script into statements at ";" that ends a line outside trigger bodies
