@@ -10,6 +10,7 @@
 #include "cli/TerminalProgress.h"
 #include "engine/DataDM.h"
 #include "platform/Network.h"
+#include "store/AuditDatabase.h"
 #include "store/ConnectionDM.h"
 #include "store/ProgramFolder.h"
 
@@ -22,8 +23,12 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <optional>
+#include <string>
+#include <termios.h>
 #include <unistd.h>
 
 namespace velmora::cli {
@@ -36,6 +41,11 @@ const char kUsageHead[] =
     "commands:\n"
     "  db init                      write the connection file for the embedded database and\n"
     "                               create the database from the shipped template\n"
+    "  db init --provider postgresql --server HOST[:PORT] --database NAME --user USER\n"
+    "          [--password-file FILE]\n"
+    "                               create the audit tables in an existing, empty PostgreSQL\n"
+    "                               database and write the connection file for it (the\n"
+    "                               password: the file's first line, else asked for)\n"
     "  db template                  write the empty database template (done by the install)\n"
     "  refresh                      delete all scan data and scan the whole network\n"
     "  refresh --domain D=PROVIDER  delete and rescan the named domains (repeatable)\n"
@@ -61,6 +71,63 @@ const char kUsageTail[] =
 QString Usage()
 {
     return QString::fromLatin1(kUsageHead) + RegisteredUsage() + QString::fromLatin1(kUsageTail);
+}
+
+// The first line of a password file, or what the user types (without echo) when no file is
+// given; from a pipe, its first line. Never from the command line, where other users of
+// the machine could read it.
+QString ReadPassword(const std::optional<QString>& file, const QString& user)
+{
+    if (file) {
+        QFile f(*file);
+        if (!f.open(QIODevice::ReadOnly))
+            throw Exception(Fmt("The password file \"%s\" cannot be read: %s", *file, f.errorString()));
+        QByteArray line = f.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        return QString::fromUtf8(line);
+    }
+    const bool terminal = isatty(STDIN_FILENO) == 1;
+    termios saved{};
+    if (terminal) {
+        fprintf(stderr, "Password for %s: ", user.toLocal8Bit().constData());
+        fflush(stderr);
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        fprintf(stderr, "\n");
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return QString::fromStdString(line);
+}
+
+// --server, --database, --user and the password of "db init --provider postgresql".
+data::ConnectionParams TakeServerParams(Args& args)
+{
+    data::ConnectionParams params;
+    params.provider = QStringLiteral("PostgreSQL");
+    const std::optional<QString> server = args.TakeOption(QStringLiteral("--server"));
+    const std::optional<QString> database = args.TakeOption(QStringLiteral("--database"));
+    const std::optional<QString> user = args.TakeOption(QStringLiteral("--user"));
+    const std::optional<QString> passwordFile = args.TakeOption(QStringLiteral("--password-file"));
+    if (args.TakeFlag(QStringLiteral("--password")))
+        throw UsageError(QStringLiteral("the password is never taken from the command line: "
+                                        "give --password-file FILE or type it when asked"));
+    args.Done();
+    if (!server || server->isEmpty() || !database || database->isEmpty() || !user || user->isEmpty())
+        throw UsageError(QStringLiteral("db init --provider postgresql needs --server, --database and --user"));
+    params.dataSource = *server;
+    params.catalog = *database;
+    params.userId = *user;
+    params.password = ReadPassword(passwordFile, *user);
+    return params;
 }
 
 QString ExecutableBaseName(const QString& path)
@@ -135,15 +202,25 @@ int Cli::Run(const QStringList& arguments)
         }
         if (command == QLatin1String("db")) {
             const QString sub = args.TakeWord("db command (init or template)");
-            args.Done();
             QString error;
             if (sub == QLatin1String("init")) {
+                const std::optional<QString> provider = args.TakeOption(QStringLiteral("--provider"));
                 QString report;
-                if (!store::InitEmbeddedDatabase(folder, report, error))
-                    throw Exception(error);
+                if (provider && provider->compare(QLatin1String("sqlite"), Qt::CaseInsensitive) != 0) {
+                    if (provider->compare(QLatin1String("postgresql"), Qt::CaseInsensitive) != 0)
+                        throw UsageError(Fmt("unknown provider \"%s\" (sqlite or postgresql)", *provider));
+                    data::ConnectionParams params = TakeServerParams(args);
+                    if (!store::InitServerDatabase(folder, params, report, error))
+                        throw Exception(error);
+                } else {
+                    args.Done();
+                    if (!store::InitEmbeddedDatabase(folder, report, error))
+                        throw Exception(error);
+                }
                 m_out << report << '\n';
                 return kExitOk;
             }
+            args.Done();
             if (sub == QLatin1String("template")) {
                 const QString path = folder.DatabaseTemplate();
                 QFile::remove(path);
@@ -229,7 +306,15 @@ int Cli::Run(const QStringList& arguments)
         dataDM.PingTimeoutMS = prefs.user->ReadInteger(QString::fromLatin1(prefkeys::kEnumerationSection),
                                                        QString::fromLatin1(prefkeys::kPingTimeoutMS),
                                                        kDefaultPingTimeoutMS);
-        connection.Connect();
+        {
+            // The start-up connect of the program: on its worker thread, the connection
+            // handed back to this thread afterwards.
+            store::TSQLConnectionThread connect(connection);
+            connect.start();
+            connect.wait();
+            if (store::ConnectFailed)
+                throw Exception(connect.ErrorText());
+        }
 
         auto closeWait = qScopeGuard([&] { progress.CloseWait(); });
         engine::WaitOptions wait;
@@ -237,8 +322,11 @@ int Cli::Run(const QStringList& arguments)
 
         if (command == QLatin1String("servers")) {
             data::Statement query(connection.Connection());
-            query.SetSQL(QStringLiteral("SELECT ProviderName, DomainName, Server, isDC, isOnline "
-                                        "FROM Servers ORDER BY ProviderName, DomainName, Server"));
+            // Aliases keep the column names' letter case on every backend.
+            query.SetSQL(QStringLiteral("SELECT ProviderName AS [ProviderName], DomainName AS "
+                                        "[DomainName], Server AS [Server], isDC AS [isDC], "
+                                        "isOnline AS [isOnline] FROM Servers "
+                                        "ORDER BY ProviderName, DomainName, Server"));
             ResultSet result;
             query.Open();
             result.columns = query.FieldNames();
