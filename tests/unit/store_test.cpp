@@ -1,15 +1,18 @@
-// The audit schema on SQLite (widths, dependent rows), the connection file and the
-// connection's failures.
+// The audit schema on SQLite and on PostgreSQL (widths, dependent rows), the connection
+// file, the connection's failures and the start-up connect thread.
 
 #include "applib/Exceptions.h"
 #include "applib/Log.h"
 #include "data/Dataset.h"
 #include "store/ConnectionDM.h"
 #include "store/ConnectionFile.h"
+#include "store/AuditDatabase.h"
 #include "store/Schema.h"
+#include "support/PgTestServer.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDriver>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -34,13 +37,20 @@ protected:
         QFile::remove(TDfxLog::LockFilePath(log.FileName()));
     }
 
-    // A program folder with a database and a connection file; the connection open.
-    void OpenDatabase()
+    // A program folder with a database of the provider and a connection file; the
+    // connection open. Returns early (test skipped or failed) without a PostgreSQL server.
+    void OpenDatabase(const QString& provider = QStringLiteral("SQLite"))
     {
         QString error;
-        ASSERT_TRUE(CreateDatabaseFile(folder.Database(), error)) << error.toStdString();
-        ASSERT_TRUE(WriteConnectionFile(folder.ConnectionFile(),
-                                        SQLiteInitString(ProgramFolder::DatabaseRelativePath()), error));
+        if (provider == QLatin1String("PostgreSQL")) {
+            VELMORA_CREATE_PG_DATABASE(pg);
+            QString report;
+            ASSERT_TRUE(InitServerDatabase(folder, pg.Params(), report, error)) << error.toStdString();
+        } else {
+            ASSERT_TRUE(CreateDatabaseFile(folder.Database(), error)) << error.toStdString();
+            ASSERT_TRUE(WriteConnectionFile(folder.ConnectionFile(),
+                                            SQLiteInitString(ProgramFolder::DatabaseRelativePath()), error));
+        }
         connection = std::make_unique<TConnectionDM>(folder);
         connection->Connect();
     }
@@ -62,8 +72,23 @@ protected:
     QTemporaryDir dir;
     ProgramFolder folder{dir.path()};
     TDfxLog log;
+    test::PgTestDatabase pg; // outlives the connection
     std::unique_ptr<TConnectionDM> connection;
 };
+
+// The schema's rules on each backend.
+class SchemaTest : public StoreTest, public ::testing::WithParamInterface<const char*>
+{
+protected:
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        OpenDatabase(QString::fromLatin1(GetParam()));
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, SchemaTest, ::testing::Values("SQLite", "PostgreSQL"),
+                         [](const auto& info) { return std::string(info.param); });
 
 // Posts one row through a dataset of the table.
 QString Insert(data::TableDataset& d, std::initializer_list<std::pair<const char*, QVariant>> values)
@@ -76,9 +101,8 @@ QString Insert(data::TableDataset& d, std::initializer_list<std::pair<const char
     return guid ? guid->AsString() : QString();
 }
 
-TEST_F(StoreTest, DeletingAServerRemovesItsSharesFoldersAndEntriesButNotThoseOfANamesake)
+TEST_P(SchemaTest, DeletingAServerRemovesItsSharesFoldersAndEntriesButNotThoseOfANamesake)
 {
-    OpenDatabase();
     data::Connection& c = connection->Connection();
     data::TableDataset servers(c, tables::Servers()), shares(c, tables::ServerShares()),
         shareAcl(c, tables::ShareAccessList()), folders(c, tables::ShareFolders()),
@@ -113,9 +137,8 @@ TEST_F(StoreTest, DeletingAServerRemovesItsSharesFoldersAndEntriesButNotThoseOfA
         EXPECT_EQ(Count(QString::fromLatin1(table)), 1) << table << ": only FS9's row stays";
 }
 
-TEST_F(StoreTest, TextIsCutToTheColumnWidth)
+TEST_P(SchemaTest, TextIsCutToTheColumnWidth)
 {
-    OpenDatabase();
     data::Connection& c = connection->Connection();
     data::TableDataset folders(c, tables::ShareFolders()), accounts(c, tables::UserGroupList()),
         members(c, tables::User2Group());
@@ -137,9 +160,9 @@ TEST_F(StoreTest, TextIsCutToTheColumnWidth)
     EXPECT_TRUE(members.Locate(QStringList{QStringLiteral("UserGroupSID"), QStringLiteral("GroupSID")},
                                QVariantList{QStringLiteral("S-1-5-21-1-2-3-1001"), QStringLiteral("S-1-5-21-1-2-3-513")}));
     data::Statement q(c);
-    q.SetSQL(QStringLiteral("SELECT length(UserGroupSID) FROM User2Group"));
+    q.SetSQL(QStringLiteral("SELECT UserGroupSID FROM User2Group"));
     q.Open();
-    EXPECT_EQ(q.FieldAt(0).toInt(), 47);
+    EXPECT_EQ(q.FieldAt(0).toString().size(), 47);
 }
 
 TEST_F(StoreTest, ConnectionFileRoundTripIsUtf16AndOwnerOnly)
@@ -205,6 +228,68 @@ TEST_F(StoreTest, ConnectionFailuresNameTheFileAndTheReason)
         EXPECT_FALSE(dm.Connected());
     }
     EXPECT_EQ(garbage.size(), 4096) << "a database that cannot be opened is left as it was";
+}
+
+TEST_F(StoreTest, AMissingDatabaseIsMadeFromTheTemplate)
+{
+    QString error;
+    ASSERT_TRUE(WriteConnectionFile(folder.ConnectionFile(),
+                                    SQLiteInitString(ProgramFolder::DatabaseRelativePath()), error));
+    TConnectionDM dm(folder);
+    try {
+        dm.Connect();
+        FAIL() << "connected without database and template";
+    } catch (const EErrorMessageException& e) {
+        EXPECT_TRUE(e.Message().contains(folder.Database()) && e.Message().contains(folder.DatabaseTemplate()))
+            << e.Message().toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(folder.Database()));
+
+    ASSERT_TRUE(CreateDatabaseFile(folder.DatabaseTemplate(), error)) << error.toStdString();
+    dm.Connect();
+    EXPECT_TRUE(dm.Connected());
+    EXPECT_TRUE(QFile::exists(folder.Database()));
+    dm.Connection().ExecDirect(QStringLiteral("INSERT INTO Servers VALUES ('P', 'D', 'S', 1, 1)"));
+    dm.Connection().Close();
+    // The template stays empty: the rows went to the new database only.
+    ProgramFolder copy(folder.Path());
+    QFile::remove(folder.Database());
+    connection = std::make_unique<TConnectionDM>(copy);
+    connection->Connect();
+    EXPECT_EQ(Count(QStringLiteral("Servers")), 0);
+}
+
+TEST_F(StoreTest, TheConnectionThreadRecordsTheOutcomeAndHandsTheConnectionBack)
+{
+    TConnectionDM dm(folder);
+    {
+        TSQLConnectionThread thread(dm);
+        thread.start();
+        ASSERT_TRUE(thread.wait());
+        EXPECT_EQ(ConnectFailed.load(), 1);
+        EXPECT_EQ(thread.ErrorText(), QStringLiteral("File \"%1\" missing").arg(folder.ConnectionFile()));
+    }
+
+    QString error;
+    ASSERT_TRUE(CreateDatabaseFile(folder.Database(), error)) << error.toStdString();
+    ASSERT_TRUE(WriteConnectionFile(folder.ConnectionFile(),
+                                    SQLiteInitString(ProgramFolder::DatabaseRelativePath()), error));
+    data::TableDataset servers(dm.Connection(), tables::Servers());
+    dm.AddOpenAllTables([&] { servers.Open(); });
+    TSQLConnectionThread thread(dm);
+    thread.start();
+    ASSERT_TRUE(thread.wait());
+    EXPECT_EQ(ConnectFailed.load(), 0) << thread.ErrorText().toStdString();
+    EXPECT_TRUE(thread.ErrorText().isEmpty());
+    // Opened on the worker, used here.
+    ASSERT_TRUE(servers.Active());
+    servers.Append();
+    servers.FieldByName(QStringLiteral("ProviderName")).SetAsString(QStringLiteral("P"));
+    servers.FieldByName(QStringLiteral("DomainName")).SetAsString(QStringLiteral("D"));
+    servers.FieldByName(QStringLiteral("Server")).SetAsString(QStringLiteral("S"));
+    servers.Post();
+    EXPECT_EQ(servers.RecordCount(), 1);
+    EXPECT_EQ(dm.Connection().Database().driver()->thread(), QThread::currentThread());
 }
 
 TEST_F(StoreTest, InitKeepsAnExistingDatabase)
