@@ -42,10 +42,11 @@ struct Session
     // The domain as stored; UsageError naming it when no server of it is stored.
     QString Domain(const QString& domain)
     {
-        const QString found =
-            FindName(TLookupDM::Column(lookups->DomainList(), QStringLiteral("DomainName")), domain);
+        const QString found = FindName(
+            TLookupDM::Column(lookups->DomainList(), QStringLiteral("DomainName")), domain);
         if (found.isEmpty())
-            throw UsageError(Fmt("unknown domain \"%s\": no server of it is in the audit database", domain));
+            throw UsageError(
+                Fmt("unknown domain \"%s\": no server of it is in the audit database", domain));
         return found;
     }
 
@@ -60,7 +61,8 @@ struct Session
     {
         const QString found = FindName(Servers(domain), server);
         if (found.isEmpty())
-            throw UsageError(Fmt("unknown server \"%s\": it is not a server of domain \"%s\"", server, domain));
+            throw UsageError(
+                Fmt("unknown server \"%s\": it is not a server of domain \"%s\"", server, domain));
         return found;
     }
 
@@ -118,7 +120,8 @@ bool ShowFolders(const std::optional<QString>& show)
 }
 
 // The index of `value` in `choices`; `fallback` when not given, UsageError when unknown.
-int Choice(const std::optional<QString>& value, const char* option, const QStringList& choices, int fallback)
+int Choice(const std::optional<QString>& value, const char* option, const QStringList& choices,
+           int fallback)
 {
     if (!value)
         return fallback;
@@ -132,14 +135,17 @@ int Choice(const std::optional<QString>& value, const char* option, const QStrin
 QString Required(const std::optional<QString>& value, const char* option, const char* command)
 {
     if (!value || value->trimmed().isEmpty())
-        throw UsageError(Fmt("%s needs %s", QString::fromLatin1(command), QString::fromLatin1(option)));
+        throw UsageError(
+            Fmt("%s needs %s", QString::fromLatin1(command), QString::fromLatin1(option)));
     return value->trimmed();
 }
 
 int RunUserAccess(CommandContext& context, Args& args)
 {
-    const QString domainArg = Required(args.TakeOption(QStringLiteral("--domain")), "--domain", "user-access");
-    QString account = Required(args.TakeOption(QStringLiteral("--account")), "--account", "user-access");
+    const QString domainArg =
+        Required(args.TakeOption(QStringLiteral("--domain")), "--domain", "user-access");
+    QString account =
+        Required(args.TakeOption(QStringLiteral("--account")), "--account", "user-access");
     const auto token = args.TakeOption(QStringLiteral("--token"));
     QStringList excludeNames;
     for (const QString& value : args.TakeAll(QStringLiteral("--exclude")))
@@ -154,12 +160,13 @@ int RunUserAccess(CommandContext& context, Args& args)
     const QString outputFormat = CheckFormat(format);
     const bool folders = ShowFolders(show);
     const int tokenKind = Choice(token, "--token",
-                                 {QStringLiteral("direct"), QStringLiteral("group"), QStringLiteral("everyone"),
-                                  QStringLiteral("any")},
+                                 {QStringLiteral("direct"), QStringLiteral("group"),
+                                  QStringLiteral("everyone"), QStringLiteral("any")},
                                  views::kDirectAccessToken);
     if (!excludeNames.isEmpty() && !views::TokenKindAllowsExclusion(tokenKind))
-        throw UsageError(QStringLiteral("--exclude needs --token group or any: groups can be left out only "
-                                        "when access through groups counts"));
+        throw UsageError(
+            QStringLiteral("--exclude needs --token group or any: groups can be left out only "
+                           "when access through groups counts"));
     if (account.compare(kAll, Qt::CaseInsensitive) == 0)
         account = kAll;
 
@@ -168,7 +175,8 @@ int RunUserAccess(CommandContext& context, Args& args)
     session.lookups->LoadDomainAccounts(domain);
     session.lookups->ApplyAccountFilter(groups);
     if (account != kAll && session.lookups->AccountSid(account).isEmpty())
-        throw UsageError(Fmt("unknown account \"%s\": it is not a user or group of domain \"%s\"", account, domain));
+        throw UsageError(Fmt("unknown account \"%s\": it is not a user or group of domain \"%s\"",
+                             account, domain));
     const views::GroupExclusion exclusion = session.lookups->ExcludeGroups(excludeNames);
     if (!exclusion.unknown.isEmpty())
         throw UsageError(Fmt("unknown group \"%s\" for --exclude: groups of domain \"%s\" without "
@@ -182,8 +190,8 @@ int RunUserAccess(CommandContext& context, Args& args)
         userAccess.OpenUserShares(domain, account, tokenKind, groups, exclusion.sids);
     data::Statement& statement = *userAccess.CurrentStatement();
     auto close = qScopeGuard([&] { statement.Close(); });
-    WriteResult(ToResult(views::ReadAccessRows(statement, userAccess.CurrentFields())), outputFormat, output,
-                context.out);
+    WriteResult(ToResult(views::ReadAccessRows(statement, userAccess.CurrentFields())),
+                outputFormat, output, context.out);
     return 0;
 }
 
@@ -191,7 +199,8 @@ int RunResourceAccess(CommandContext& context, Args& args)
 {
     const QString domainArg =
         Required(args.TakeOption(QStringLiteral("--domain")), "--domain", "resource-access");
-    QString server = Required(args.TakeOption(QStringLiteral("--server")), "--server", "resource-access");
+    QString server =
+        Required(args.TakeOption(QStringLiteral("--server")), "--server", "resource-access");
     const auto shareArg = args.TakeOption(QStringLiteral("--share"));
     const auto show = args.TakeOption(QStringLiteral("--show"));
     const auto everyoneArg = args.TakeOption(QStringLiteral("--everyone"));
@@ -201,9 +210,10 @@ int RunResourceAccess(CommandContext& context, Args& args)
     args.Done();
     const QString outputFormat = CheckFormat(format);
     const bool folders = ShowFolders(show);
-    const int everyone = Choice(everyoneArg, "--everyone",
-                                {QStringLiteral("show"), QStringLiteral("hide"), QStringLiteral("expand")},
-                                views::kEveryoneShow);
+    const int everyone =
+        Choice(everyoneArg, "--everyone",
+               {QStringLiteral("show"), QStringLiteral("hide"), QStringLiteral("expand")},
+               views::kEveryoneShow);
     QString share = shareArg ? shareArg->trimmed() : QString();
     if (share.compare(kAll, Qt::CaseInsensitive) == 0)
         share.clear();
@@ -224,23 +234,26 @@ int RunResourceAccess(CommandContext& context, Args& args)
                 break;
         }
         if (found.isEmpty())
-            throw UsageError(server == kAll ? Fmt("unknown share \"%s\": no server of domain \"%s\" has it",
-                                                  share, domain)
-                                            : Fmt("unknown share \"%s\": server \"%s\" has no share of that name",
-                                                  share, server));
+            throw UsageError(
+                server == kAll
+                    ? Fmt("unknown share \"%s\": no server of domain \"%s\" has it", share, domain)
+                    : Fmt("unknown share \"%s\": server \"%s\" has no share of that name", share,
+                          server));
         share = found;
     }
 
     views::TResourceAccessDM resourceAccess(session.connection.Connection());
-    data::Statement& statement = folders ? resourceAccess.quFolderUsers() : resourceAccess.quShareUsers();
+    data::Statement& statement =
+        folders ? resourceAccess.quFolderUsers() : resourceAccess.quShareUsers();
     if (folders)
         resourceAccess.OpenFolderUsers(domain, server, everyone, expandGroups, share);
     else
         resourceAccess.OpenShareUsers(domain, server, everyone, expandGroups, share);
     auto close = qScopeGuard([&] { statement.Close(); });
-    const QList<data::FieldDef> fields =
-        folders ? views::TResourceAccessDM::FolderUsersFields() : views::TResourceAccessDM::ShareUsersFields();
-    WriteResult(ToResult(views::ReadAccessRows(statement, fields)), outputFormat, output, context.out);
+    const QList<data::FieldDef> fields = folders ? views::TResourceAccessDM::FolderUsersFields()
+                                                 : views::TResourceAccessDM::ShareUsersFields();
+    WriteResult(ToResult(views::ReadAccessRows(statement, fields)), outputFormat, output,
+                context.out);
     return 0;
 }
 
@@ -248,11 +261,13 @@ int RunLookups(CommandContext& context, Args& args)
 {
     const QString list = args.TakeWord("list (domains, accounts, excludable, servers or shares)");
     const auto domainArg = args.TakeOption(QStringLiteral("--domain"));
-    const auto serverArg = list == QLatin1String("shares") ? args.TakeOption(QStringLiteral("--server"))
-                                                           : std::nullopt;
+    const auto serverArg = list == QLatin1String("shares")
+                               ? args.TakeOption(QStringLiteral("--server"))
+                               : std::nullopt;
     const auto format = args.TakeOption(QStringLiteral("--format"));
     const auto output = args.TakeOption(QStringLiteral("--output"));
-    const bool groups = list == QLatin1String("accounts") && args.TakeFlag(QStringLiteral("--groups"));
+    const bool groups =
+        list == QLatin1String("accounts") && args.TakeFlag(QStringLiteral("--groups"));
     args.Done();
     const QString outputFormat = CheckFormat(format);
     static const QStringList kLists = {QStringLiteral("domains"), QStringLiteral("accounts"),
@@ -278,21 +293,25 @@ int RunLookups(CommandContext& context, Args& args)
             if (list == QLatin1String("accounts")) {
                 session.lookups->ApplyAccountFilter(groups);
                 result = TableResult(session.lookups->AccountList(),
-                                     {QStringLiteral("UserGroupName"), QStringLiteral("SID"), QStringLiteral("isGroup")});
+                                     {QStringLiteral("UserGroupName"), QStringLiteral("SID"),
+                                      QStringLiteral("isGroup")});
             } else {
                 result = TableResult(session.lookups->LookupExcludableGroups(),
                                      {QStringLiteral("UserGroupName"), QStringLiteral("SID")});
             }
         } else if (list == QLatin1String("servers")) {
             session.lookups->LoadDomainServers(domain);
-            result = TableResult(session.lookups->LookupShareUsersServers(), {QStringLiteral("Server")});
+            result =
+                TableResult(session.lookups->LookupShareUsersServers(), {QStringLiteral("Server")});
         } else {
             const QString wanted = serverArg->trimmed();
             if (wanted.compare(kAll, Qt::CaseInsensitive) == 0)
-                throw UsageError(QStringLiteral("lookups shares needs a named server: \"[ALL]\" has no share list"));
+                throw UsageError(QStringLiteral(
+                    "lookups shares needs a named server: \"[ALL]\" has no share list"));
             const QString server = session.Server(domain, wanted);
             session.lookups->LoadServerShares(server);
-            result = TableResult(session.lookups->LookupServerShareUsersShare(), {QStringLiteral("Share")});
+            result = TableResult(session.lookups->LookupServerShareUsersShare(),
+                                 {QStringLiteral("Share")});
         }
     }
     WriteResult(result, outputFormat, output, context.out);

@@ -22,13 +22,14 @@ QList<FieldDef> ShareRightsFields()
 QList<FieldDef> FolderRightsFields()
 {
     QList<FieldDef> fields;
-    for (const char* name : {"ListDirectory", "AddFile", "AddSubdirectory", "Traverse", "DeleteChild",
-                             "Delete", "FullControl"})
+    for (const char* name : {"ListDirectory", "AddFile", "AddSubdirectory", "Traverse",
+                             "DeleteChild", "Delete", "FullControl"})
         fields << MakeField(QString::fromLatin1(name), FieldType::Bool);
     return fields;
 }
 
-QList<FieldDef> AccessFields(const QList<QPair<const char*, int>>& texts, const QList<FieldDef>& rights)
+QList<FieldDef> AccessFields(const QList<QPair<const char*, int>>& texts,
+                             const QList<FieldDef>& rights)
 {
     QList<FieldDef> fields;
     for (const auto& [name, width] : texts)

@@ -1,8 +1,7 @@
 #include "views/LookupDM.h"
 
-#include "views/AccessRows.h"
-
 #include "store/Schema.h"
+#include "views/AccessRows.h"
 
 #include <QScopeGuard>
 #include <QSet>
@@ -57,31 +56,39 @@ void CopyIntoMemTable(Statement& statement, MemTable& table)
 TLookupDM::TLookupDM(data::Connection& connection)
     : m_domainList({MakeField(kDomainName, FieldType::Text, 80)}),
       m_accountList({MakeField(kUserGroupName, FieldType::Text, 80),
-                     MakeField(kSID, FieldType::Text, kSidWidth), MakeField(kIsGroup, FieldType::Bool)}),
+                     MakeField(kSID, FieldType::Text, kSidWidth),
+                     MakeField(kIsGroup, FieldType::Bool)}),
       // The SID is as wide as in the tables: a narrower field would cut the longest SIDs
       // and so exclude nothing.
       m_lookupExcludableGroups({MakeField(kUserGroupName, FieldType::Text, 80),
                                 MakeField(kSID, FieldType::Text, kSidWidth)}),
-      m_lookupShareUsersServers({MakeField(kSortOrder, FieldType::Integer), MakeField(kServer, FieldType::Text, 80)}),
-      m_lookupServerShareUsersShare({MakeField(kSortOrder, FieldType::Integer), MakeField(kShare, FieldType::Text, 80)})
+      m_lookupShareUsersServers(
+          {MakeField(kSortOrder, FieldType::Integer), MakeField(kServer, FieldType::Text, 80)}),
+      m_lookupServerShareUsersShare(
+          {MakeField(kSortOrder, FieldType::Integer), MakeField(kShare, FieldType::Text, 80)})
 {
-    m_lookupDomains = MakeStatement(connection, "SELECT Distinct DomainName FROM Servers Order BY DomainName");
+    m_lookupDomains =
+        MakeStatement(connection, "SELECT Distinct DomainName FROM Servers Order BY DomainName");
     m_lookupUserSharesDomainUsers = MakeStatement(
-        connection, "SELECT Distinct UserGroupName, SID, isGroup FROM UserGroupList WHERE DomainName = "
-                    ":DomainName UNION SELECT '[ALL]', '{00000000-0000-0000-0000-000000000000}', NULL "
-                    "Order BY UserGroupName");
+        connection,
+        "SELECT Distinct UserGroupName, SID, isGroup FROM UserGroupList WHERE DomainName = "
+        ":DomainName UNION SELECT '[ALL]', '{00000000-0000-0000-0000-000000000000}', NULL "
+        "Order BY UserGroupName");
     m_lookupUserSharesDomainUsers->SetParamSize(kDomainName, 80);
     m_quExcludableGroups = MakeStatement(
-        connection, "SELECT Distinct UserGroupName, SID FROM UserGroupList WHERE DomainName = :DomainName "
-                    "AND isGroup = 1 AND hasAdminRights = 0 ORDER BY UserGroupName");
+        connection,
+        "SELECT Distinct UserGroupName, SID FROM UserGroupList WHERE DomainName = :DomainName "
+        "AND isGroup = 1 AND hasAdminRights = 0 ORDER BY UserGroupName");
     m_quExcludableGroups->SetParamSize(kDomainName, 80);
     m_fetchServers = MakeStatement(
-        connection, "SELECT Distinct 1 as SortOrder, Server FROM Servers WHERE DomainName = :DomainName "
-                    "UNION SELECT 0 as SortOrder, '[ALL]' FROM ServerShares Order BY SortOrder , Server");
+        connection,
+        "SELECT Distinct 1 as SortOrder, Server FROM Servers WHERE DomainName = :DomainName "
+        "UNION SELECT 0 as SortOrder, '[ALL]' FROM ServerShares Order BY SortOrder , Server");
     m_fetchServers->SetParamSize(kDomainName, 80);
     m_fetchShares = MakeStatement(
-        connection, "SELECT Distinct 1 as SortOrder, Share FROM ServerShares WHERE Server = :Server "
-                    "UNION SELECT 0 as SortOrder, '[ALL]' FROM ServerShares Order BY SortOrder , Share");
+        connection,
+        "SELECT Distinct 1 as SortOrder, Share FROM ServerShares WHERE Server = :Server "
+        "UNION SELECT 0 as SortOrder, '[ALL]' FROM ServerShares Order BY SortOrder , Share");
     m_fetchShares->SetParamSize(kServer, 80);
 
     // Every opening starts the list with the row that stands for no exclusion.
@@ -170,7 +177,8 @@ QList<ExcludableGroup> TLookupDM::ExcludableGroupChoices(const QString& excluded
         return choices;
     // The first row is "[NONE]", which is never offered.
     bool first = true;
-    for (m_lookupExcludableGroups.First(); !m_lookupExcludableGroups.Eof(); m_lookupExcludableGroups.Next()) {
+    for (m_lookupExcludableGroups.First(); !m_lookupExcludableGroups.Eof();
+         m_lookupExcludableGroups.Next()) {
         if (first) {
             first = false;
             continue;
@@ -190,7 +198,8 @@ GroupExclusion TLookupDM::ExcludeGroups(const QStringList& pickedNames)
     QStringList names;
     QStringList sids;
     for (const QString& picked : pickedNames) {
-        const bool found = picked != QLatin1String(kNoneKeyword) && m_lookupExcludableGroups.Active() &&
+        const bool found = picked != QLatin1String(kNoneKeyword) &&
+                           m_lookupExcludableGroups.Active() &&
                            m_lookupExcludableGroups.Locate({kUserGroupName}, {picked}, true);
         if (!found) {
             exclusion.unknown << picked;

@@ -43,7 +43,7 @@ QStringList SplitSidList(const QString& sids);
 
 class TLookupDM
 {
-public:
+  public:
     explicit TLookupDM(data::Connection& connection);
     ~TLookupDM();
     TLookupDM(const TLookupDM&) = delete;
@@ -88,7 +88,7 @@ public:
     data::Statement& FetchShares() { return *m_fetchShares; }
     data::MemTable& LookupServerShareUsersShare() { return m_lookupServerShareUsersShare; }
 
-private:
+  private:
     std::unique_ptr<data::Statement> m_lookupDomains;
     std::unique_ptr<data::Statement> m_lookupUserSharesDomainUsers;
     std::unique_ptr<data::Statement> m_quExcludableGroups;

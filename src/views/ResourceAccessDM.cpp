@@ -26,8 +26,9 @@ TResourceAccessDM::TResourceAccessDM(data::Connection& connection)
                     "ListActualAccessRightsForUsersToServerShare(:DomainName, :Server, :Share, "
                     ":AccessRelationLevel) ORDER BY Server, Share, UserName");
     m_quFolderUsers = MakeStatement(
-        connection, "SELECT * FROM ListActualAccessRightsForUsersToServerShareFolders(:DomainName, :Server, "
-                    ":Share, :AccessRelationLevel) ORDER BY Server, Share, FolderName, UserName");
+        connection,
+        "SELECT * FROM ListActualAccessRightsForUsersToServerShareFolders(:DomainName, :Server, "
+        ":Share, :AccessRelationLevel) ORDER BY Server, Share, FolderName, UserName");
 }
 
 TResourceAccessDM::~TResourceAccessDM() = default;
@@ -51,7 +52,8 @@ void TResourceAccessDM::Open(Statement& statement, const QString& domain, const 
     statement.Close();
     statement.SetParam(QStringLiteral("DomainName"), domain);
     statement.SetParam(QStringLiteral("Server"), server);
-    statement.SetParam(QStringLiteral("Share"), share.isEmpty() ? QString::fromLatin1(kAllKeyword) : share);
+    statement.SetParam(QStringLiteral("Share"),
+                       share.isEmpty() ? QString::fromLatin1(kAllKeyword) : share);
     statement.SetParam(QStringLiteral("AccessRelationLevel"), level);
     statement.Open();
 }

@@ -11,7 +11,8 @@
 namespace velmora::views {
 
 // How Everyone's entries are treated, in the order of the Everyone box.
-enum EveryoneTreatment : int {
+enum EveryoneTreatment : int
+{
     kEveryoneShow = 0,
     kEveryoneHide = 1,
     kEveryoneExpand = 2,
@@ -23,7 +24,7 @@ QString ResourceAccessRelationLevel(bool expandGroups, int everyone);
 
 class TResourceAccessDM
 {
-public:
+  public:
     explicit TResourceAccessDM(data::Connection& connection);
     ~TResourceAccessDM();
     TResourceAccessDM(const TResourceAccessDM&) = delete;
@@ -31,11 +32,11 @@ public:
 
     // Closes and reopens quShareUsers for a server name or "[ALL]" and a share name; an
     // empty share stands for "[ALL]". Each operation closes only its own statement.
-    void OpenShareUsers(const QString& domain, const QString& server, int everyone, bool expandGroups,
-                        const QString& share);
+    void OpenShareUsers(const QString& domain, const QString& server, int everyone,
+                        bool expandGroups, const QString& share);
     // The same on quFolderUsers.
-    void OpenFolderUsers(const QString& domain, const QString& server, int everyone, bool expandGroups,
-                         const QString& share);
+    void OpenFolderUsers(const QString& domain, const QString& server, int everyone,
+                         bool expandGroups, const QString& share);
 
     static QList<data::FieldDef> ShareUsersFields();
     static QList<data::FieldDef> FolderUsersFields();
@@ -43,9 +44,9 @@ public:
     data::Statement& quShareUsers() { return *m_quShareUsers; }
     data::Statement& quFolderUsers() { return *m_quFolderUsers; }
 
-private:
-    void Open(data::Statement& statement, const QString& domain, const QString& server, int everyone,
-              bool expandGroups, const QString& share);
+  private:
+    void Open(data::Statement& statement, const QString& domain, const QString& server,
+              int everyone, bool expandGroups, const QString& share);
 
     std::unique_ptr<data::Statement> m_quShareUsers;
     std::unique_ptr<data::Statement> m_quFolderUsers;

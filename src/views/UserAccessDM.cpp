@@ -56,24 +56,28 @@ bool TokenKindAllowsExclusion(int tokenKind)
 TUserAccessDM::TUserAccessDM(data::Connection& connection, TLookupDM& lookups) : m_lookups(lookups)
 {
     m_quUserShares = MakeUserStatement(
-        connection, "SELECT * FROM ListActualAccessRightsToSharesWithRelativeACEsForUser( :DomainName, "
-                    ":UserGroupSID, :ExcludedGroupsSID, :AccessRelationLevel)");
+        connection,
+        "SELECT * FROM ListActualAccessRightsToSharesWithRelativeACEsForUser( :DomainName, "
+        ":UserGroupSID, :ExcludedGroupsSID, :AccessRelationLevel)");
     m_quUserFolders = MakeUserStatement(
-        connection, "SELECT * FROM ListActualAccessRightsToFoldersWithRelativeACEsForUser( :DomainName, "
-                    ":UserGroupSID, :ExcludedGroupsSID, :AccessRelationLevel) Order BY Server, Share, "
-                    "FolderName");
+        connection,
+        "SELECT * FROM ListActualAccessRightsToFoldersWithRelativeACEsForUser( :DomainName, "
+        ":UserGroupSID, :ExcludedGroupsSID, :AccessRelationLevel) Order BY Server, Share, "
+        "FolderName");
     // As wide as the SID column: a narrower parameter would cut the longest SIDs.
     m_quUserShares->SetParamSize(kUserGroupSID, kSidWidth);
     m_quUserFolders->SetParamSize(kUserGroupSID, kSidWidth);
     m_quAllUserShares = MakeUserStatement(
-        connection, "SELECT * FROM ListActualAccessRightsToSharesWithRelativeACEsForAllUsersGroups( "
-                    ":DomainName, :IsAllGroupsOrAllUsers, :ExcludedGroupsSID, :AccessRelationLevel) ORDER BY "
-                    "UserGroupName, Server, Share");
+        connection,
+        "SELECT * FROM ListActualAccessRightsToSharesWithRelativeACEsForAllUsersGroups( "
+        ":DomainName, :IsAllGroupsOrAllUsers, :ExcludedGroupsSID, :AccessRelationLevel) ORDER BY "
+        "UserGroupName, Server, Share");
     m_quAllUserShares->SetParamSize(kAccessRelationLevel, 2);
     m_quAllUserFolders = MakeUserStatement(
-        connection, "SELECT * FROM ListActualAccessRightsToFoldersWithRelativeACEsForForAllUsersGroups( "
-                    ":DomainName, :IsAllGroupsOrAllUsers, :ExcludedGroupsSID, :AccessRelationLevel ) Order BY "
-                    "UserGroupName, Server, Share, FolderName");
+        connection,
+        "SELECT * FROM ListActualAccessRightsToFoldersWithRelativeACEsForForAllUsersGroups( "
+        ":DomainName, :IsAllGroupsOrAllUsers, :ExcludedGroupsSID, :AccessRelationLevel ) Order BY "
+        "UserGroupName, Server, Share, FolderName");
 }
 
 TUserAccessDM::~TUserAccessDM() = default;
@@ -87,11 +91,13 @@ void TUserAccessDM::OpenUserShares(const QString& domain, const QString& account
 void TUserAccessDM::OpenUserFolders(const QString& domain, const QString& account, int tokenKind,
                                     bool groupsOnly, const QString& excludedSids)
 {
-    Open(*m_quUserFolders, *m_quAllUserFolders, domain, account, tokenKind, groupsOnly, excludedSids);
+    Open(*m_quUserFolders, *m_quAllUserFolders, domain, account, tokenKind, groupsOnly,
+         excludedSids);
 }
 
-void TUserAccessDM::Open(Statement& single, Statement& all, const QString& domain, const QString& account,
-                         int tokenKind, bool groupsOnly, const QString& excludedSids)
+void TUserAccessDM::Open(Statement& single, Statement& all, const QString& domain,
+                         const QString& account, int tokenKind, bool groupsOnly,
+                         const QString& excludedSids)
 {
     const QString level = UserAccessRelationLevel(tokenKind);
     if (m_current)
@@ -105,12 +111,14 @@ void TUserAccessDM::Open(Statement& single, Statement& all, const QString& domai
     } else {
         const QString sid = m_lookups.AccountSid(account);
         if (sid.isEmpty())
-            throw Exception(Fmt("Account \"%s\" is not in the account list of domain \"%s\"", account, domain));
+            throw Exception(
+                Fmt("Account \"%s\" is not in the account list of domain \"%s\"", account, domain));
         m_current->SetParam(kUserGroupSID, sid);
     }
     // Excluding a group means something only when group tokens count.
-    m_current->SetParam(kExcludedGroupsSID,
-                        TokenKindAllowsExclusion(tokenKind) ? NonNull(excludedSids) : QStringLiteral(""));
+    m_current->SetParam(kExcludedGroupsSID, TokenKindAllowsExclusion(tokenKind)
+                                                ? NonNull(excludedSids)
+                                                : QStringLiteral(""));
     m_current->SetParam(kAccessRelationLevel, level);
     m_current->Open();
 }
@@ -120,12 +128,15 @@ QList<data::FieldDef> TUserAccessDM::CurrentFields() const
     if (m_current == m_quUserShares.get())
         return AccessFields({{"Server", 80}, {"Share", 80}}, ShareRightsFields());
     if (m_current == m_quUserFolders.get())
-        return AccessFields({{"Server", 80}, {"Share", 120}, {"FolderName", 255}}, FolderRightsFields());
-    if (m_current == m_quAllUserShares.get())
-        return AccessFields({{"Server", 80}, {"Share", 120}, {"UserGroupName", 80}}, ShareRightsFields());
-    if (m_current == m_quAllUserFolders.get())
-        return AccessFields({{"UserGroupName", 80}, {"Server", 80}, {"Share", 120}, {"FolderName", 255}},
+        return AccessFields({{"Server", 80}, {"Share", 120}, {"FolderName", 255}},
                             FolderRightsFields());
+    if (m_current == m_quAllUserShares.get())
+        return AccessFields({{"Server", 80}, {"Share", 120}, {"UserGroupName", 80}},
+                            ShareRightsFields());
+    if (m_current == m_quAllUserFolders.get())
+        return AccessFields(
+            {{"UserGroupName", 80}, {"Server", 80}, {"Share", 120}, {"FolderName", 255}},
+            FolderRightsFields());
     return {};
 }
 

@@ -13,7 +13,8 @@
 namespace velmora::views {
 
 // The kinds of access tokens that count, in the order of the token kind box.
-enum TokenKind : int {
+enum TokenKind : int
+{
     kDirectAccessToken = 0,
     kDirectAndGroupAccess = 1,
     kDirectAndEveryoneAccess = 2,
@@ -28,7 +29,7 @@ bool TokenKindAllowsExclusion(int tokenKind);
 
 class TUserAccessDM
 {
-public:
+  public:
     // Reads account SIDs from the account list of `lookups`.
     TUserAccessDM(data::Connection& connection, TLookupDM& lookups);
     ~TUserAccessDM();
@@ -40,11 +41,11 @@ public:
     // one-account function with the account's SID from the account list otherwise.
     // `excludedSids` ("SID, SID") is passed only when the token kind counts groups.
     // Raises Exception when the account is not in the account list, or on a database error.
-    void OpenUserShares(const QString& domain, const QString& account, int tokenKind, bool groupsOnly,
-                        const QString& excludedSids);
+    void OpenUserShares(const QString& domain, const QString& account, int tokenKind,
+                        bool groupsOnly, const QString& excludedSids);
     // The same for folders.
-    void OpenUserFolders(const QString& domain, const QString& account, int tokenKind, bool groupsOnly,
-                         const QString& excludedSids);
+    void OpenUserFolders(const QString& domain, const QString& account, int tokenKind,
+                         bool groupsOnly, const QString& excludedSids);
 
     // The statement opened last; nullptr before the first opening.
     data::Statement* CurrentStatement() { return m_current; }
@@ -56,9 +57,9 @@ public:
     data::Statement& quAllUserShares() { return *m_quAllUserShares; }
     data::Statement& quAllUserFolders() { return *m_quAllUserFolders; }
 
-private:
-    void Open(data::Statement& single, data::Statement& all, const QString& domain, const QString& account,
-              int tokenKind, bool groupsOnly, const QString& excludedSids);
+  private:
+    void Open(data::Statement& single, data::Statement& all, const QString& domain,
+              const QString& account, int tokenKind, bool groupsOnly, const QString& excludedSids);
 
     TLookupDM& m_lookups;
     std::unique_ptr<data::Statement> m_quUserShares;

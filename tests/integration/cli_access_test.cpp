@@ -31,8 +31,9 @@ QStringList JsonLines(const QString& text, const QStringList& columns)
         QStringList cells;
         for (const QString& column : columns) {
             const QJsonValue v = row.toObject().value(column);
-            cells << (v.isBool() ? QString::fromLatin1(v.toBool() ? "true" : "false")
-                                 : v.isString() ? v.toString() : QStringLiteral("?"));
+            cells << (v.isBool()     ? QString::fromLatin1(v.toBool() ? "true" : "false")
+                      : v.isString() ? v.toString()
+                                     : QStringLiteral("?"));
         }
         lines << cells.join(QLatin1Char('|'));
     }
@@ -41,7 +42,7 @@ QStringList JsonLines(const QString& text, const QStringList& columns)
 
 class CliAccessTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
@@ -61,7 +62,8 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
         p.setProcessEnvironment(env);
-        p.start(qEnvironmentVariable("VELMORA_CLI"), QStringList{QStringLiteral("--home"), home} + args);
+        p.start(qEnvironmentVariable("VELMORA_CLI"),
+                QStringList{QStringLiteral("--home"), home} + args);
         EXPECT_TRUE(p.waitForFinished(120000));
         return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
                 QString::fromUtf8(p.readAllStandardError())};
@@ -74,7 +76,7 @@ protected:
 // The embedded database filled by hand with tests/data/views_audit.json.
 class HandFilledTest : public CliAccessTest
 {
-protected:
+  protected:
     void SetUp() override
     {
         CliAccessTest::SetUp();
@@ -84,7 +86,8 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         velmora::store::TConnectionDM connection{velmora::store::ProgramFolder(home)};
         connection.Connect();
-        for (const QJsonValue& sql : QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("sql")].toArray())
+        for (const QJsonValue& sql :
+             QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("sql")].toArray())
             connection.Connection().ExecDirect(sql.toString());
     }
 };
@@ -110,7 +113,8 @@ TEST_F(HandFilledTest, QuestionsAnsweredInCsv)
          "FS1,Public,False,False,True\n"
          "FS2,Home,False,False,True\n"},
         {"user-access --domain CORP --account [ALL] --token group --show folders",
-         "UserGroupName,Server,Share,FolderName,ListDirectory,AddFile,AddSubdirectory,Traverse,DeleteChild,Delete,FullControl\n"
+         "UserGroupName,Server,Share,FolderName,ListDirectory,AddFile,AddSubdirectory,Traverse,"
+         "DeleteChild,Delete,FullControl\n"
          "alice,FS1,SalesDocs,Q1,True,True,True,True,True,True,False\n"
          "alice,FS2,Home,Docs,True,True,True,True,True,True,True\n"
          "bob,FS2,Home,Docs,True,False,False,False,False,False,False\n"
@@ -119,7 +123,8 @@ TEST_F(HandFilledTest, QuestionsAnsweredInCsv)
          "Server,Share,UserGroupName,Full Control,Change,Read\n"
          "FS1,PreSales,Pre Sales,True,True,True\n"
          "FS1,SalesDocs,Sales,False,True,True\n"},
-        {"resource-access --domain CORP --server fs1 --show shares --everyone expand --expand-groups",
+        {"resource-access --domain CORP --server fs1 --show shares --everyone expand "
+         "--expand-groups",
          "Server,Share,UserName,Full Control,Change,Read\n"
          "FS1,PreSales,CORP\\bob,True,True,True\n"
          "FS1,Public,CORP\\alice,False,False,True\n"
@@ -128,7 +133,8 @@ TEST_F(HandFilledTest, QuestionsAnsweredInCsv)
          "FS1,SalesDocs,CORP\\alice,False,True,True\n"
          "FS1,SalesDocs,CORP\\carol,False,True,True\n"},
         {"resource-access --domain CORP --server [ALL] --share home --show folders",
-         "Server,Share,FolderName,UserName,ListDirectory,AddFile,AddSubdirectory,Traverse,DeleteChild,Delete,FullControl\n"
+         "Server,Share,FolderName,UserName,ListDirectory,AddFile,AddSubdirectory,Traverse,"
+         "DeleteChild,Delete,FullControl\n"
          "FS2,Home,Docs,CORP\\alice,True,True,True,True,True,True,True\n"
          "FS2,Home,Docs,CORP\\bob,True,False,False,False,False,False,False\n"},
     };
@@ -138,7 +144,8 @@ TEST_F(HandFilledTest, QuestionsAnsweredInCsv)
         args.replaceInStrings(QStringLiteral("Pre_Sales"), QStringLiteral("Pre Sales"));
         const Result r = Run(args + QStringList{QStringLiteral("--format"), QStringLiteral("csv")});
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        EXPECT_EQ(r.out, QString::fromUtf8(c.csv).replace(QLatin1String("\n"), QLatin1String("\r\n")));
+        EXPECT_EQ(r.out,
+                  QString::fromUtf8(c.csv).replace(QLatin1String("\n"), QLatin1String("\r\n")));
     }
 }
 
@@ -147,20 +154,25 @@ TEST_F(HandFilledTest, QuestionsAnsweredInJsonAndToAFile)
     Result r = Run(Words("resource-access --domain CORP --server FS1 --show shares --format json"));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(JsonLines(r.out, Words("Server Share UserName")),
-              (QStringList{QStringLiteral("FS1|PreSales|CORP\\Pre Sales"), QStringLiteral("FS1|Public|BUILTIN\\Everyone"),
+              (QStringList{QStringLiteral("FS1|PreSales|CORP\\Pre Sales"),
+                           QStringLiteral("FS1|Public|BUILTIN\\Everyone"),
                            QStringLiteral("FS1|SalesDocs|CORP\\Sales")}));
-    EXPECT_EQ(JsonLines(r.out, {QStringLiteral("Full Control"), QStringLiteral("Change"), QStringLiteral("Read")}),
+    EXPECT_EQ(JsonLines(r.out, {QStringLiteral("Full Control"), QStringLiteral("Change"),
+                                QStringLiteral("Read")}),
               (QStringList{QStringLiteral("true|true|true"), QStringLiteral("false|false|true"),
                            QStringLiteral("false|true|true")}));
 
     const QString file = home + QStringLiteral("/carol.json");
-    r = Run(Words("user-access --domain CORP --account carol --show shares --format json --output") + QStringList{file});
+    r = Run(
+        Words("user-access --domain CORP --account carol --show shares --format json --output") +
+        QStringList{file});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, QString());
     QFile written(file);
     ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_EQ(JsonLines(QString::fromUtf8(written.readAll()), Words("Server Share Full_Control Change Read")
-                                                                  .replaceInStrings(QStringLiteral("_"), QStringLiteral(" "))),
+    EXPECT_EQ(JsonLines(QString::fromUtf8(written.readAll()),
+                        Words("Server Share Full_Control Change Read")
+                            .replaceInStrings(QStringLiteral("_"), QStringLiteral(" "))),
               QStringList{QStringLiteral("FS2|Carol|false|false|true")});
 }
 
@@ -172,12 +184,14 @@ TEST_F(HandFilledTest, LookupLists)
         const char* csv;
     } cases[] = {
         {"lookups domains", "DomainName\nCORP\nOTHER\n"},
-        {"lookups accounts --domain corp",
-         "UserGroupName,SID,isGroup\n[ALL],{00000000-0000-0000-0000-000000000000},\nalice,S-1-5-21-1-1001,False\n"
-         "bob,S-1-5-21-1-1002,False\ncarol,S-1-5-21-1234567890-1234567890-1234567890-12345,False\n"},
+        {"lookups accounts --domain corp", "UserGroupName,SID,isGroup\n[ALL],{00000000-0000-0000-"
+                                           "0000-000000000000},\nalice,S-1-5-21-1-1001,False\n"
+                                           "bob,S-1-5-21-1-1002,False\ncarol,S-1-5-21-1234567890-"
+                                           "1234567890-1234567890-12345,False\n"},
         {"lookups accounts --domain CORP --groups",
          "UserGroupName,SID,isGroup\n[ALL],{00000000-0000-0000-0000-000000000000},\n"
-         "Domain Admins,S-1-5-21-1-512,True\nPre Sales,S-1-5-21-1-2002,True\nSales,S-1-5-21-1-2001,True\n"},
+         "Domain Admins,S-1-5-21-1-512,True\nPre "
+         "Sales,S-1-5-21-1-2002,True\nSales,S-1-5-21-1-2001,True\n"},
         {"lookups excludable --domain CORP",
          "UserGroupName,SID\n[NONE],{00000000-0000-0000-0000-000000000000}\n"
          "Pre Sales,S-1-5-21-1-2002\nSales,S-1-5-21-1-2001\n"},
@@ -186,9 +200,11 @@ TEST_F(HandFilledTest, LookupLists)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        const Result r = Run(Words(c.args) + QStringList{QStringLiteral("--format"), QStringLiteral("csv")});
+        const Result r =
+            Run(Words(c.args) + QStringList{QStringLiteral("--format"), QStringLiteral("csv")});
         ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        EXPECT_EQ(r.out, QString::fromUtf8(c.csv).replace(QLatin1String("\n"), QLatin1String("\r\n")));
+        EXPECT_EQ(r.out,
+                  QString::fromUtf8(c.csv).replace(QLatin1String("\n"), QLatin1String("\r\n")));
     }
 }
 
@@ -201,16 +217,21 @@ TEST_F(HandFilledTest, BadArgumentsNameWhatIsWrong)
     } cases[] = {
         {"user-access --domain NOPE --account alice --show shares", "unknown domain \"NOPE\""},
         {"user-access --domain CORP --account dave --show shares", "unknown account \"dave\""},
-        {"user-access --domain CORP --account alice --token group --exclude Sales,Domain_Admins --show shares",
+        {"user-access --domain CORP --account alice --token group --exclude Sales,Domain_Admins "
+         "--show shares",
          "unknown group \"Domain Admins\""},
         {"user-access --domain CORP --account alice --token everyone --exclude Sales --show shares",
          "--exclude needs --token group or any"},
-        {"user-access --domain CORP --account alice --token all --show shares", "unknown --token \"all\""},
+        {"user-access --domain CORP --account alice --token all --show shares",
+         "unknown --token \"all\""},
         {"user-access --domain CORP --account alice", "--show shares|folders is needed"},
         {"resource-access --domain CORP --server OT1 --show shares", "unknown server \"OT1\""},
-        {"resource-access --domain CORP --server FS1 --share Home --show shares", "unknown share \"Home\""},
-        {"resource-access --domain CORP --server [ALL] --share Nope --show folders", "unknown share \"Nope\""},
-        {"resource-access --domain CORP --server FS1 --show shares --everyone none", "unknown --everyone \"none\""},
+        {"resource-access --domain CORP --server FS1 --share Home --show shares",
+         "unknown share \"Home\""},
+        {"resource-access --domain CORP --server [ALL] --share Nope --show folders",
+         "unknown share \"Nope\""},
+        {"resource-access --domain CORP --server FS1 --show shares --everyone none",
+         "unknown --everyone \"none\""},
         {"lookups servers", "lookups servers needs --domain"},
         {"lookups shares --domain CORP --server FS9", "unknown server \"FS9\""},
     };
@@ -231,11 +252,13 @@ TEST_F(HandFilledTest, BadArgumentsNameWhatIsWrong)
 // Finance.
 TEST_F(CliAccessTest, DemoNetworkAfterARefresh)
 {
-    Result r = Run({QStringLiteral("--network"), QStringLiteral("lab:" VELMORA_SOURCE_DIR "/lab/demo.json"),
+    Result r = Run({QStringLiteral("--network"),
+                    QStringLiteral("lab:" VELMORA_SOURCE_DIR "/lab/demo.json"),
                     QStringLiteral("-q"), QStringLiteral("refresh")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
 
-    r = Run(Words("resource-access --domain CORP --server CORP-FS1 --share Finance --show shares --format csv"));
+    r = Run(Words("resource-access --domain CORP --server CORP-FS1 --share Finance --show shares "
+                  "--format csv"));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("Server,Share,UserName,Full Control,Change,Read\r\n"
                                     "CORP-FS1,Finance,BUILTIN\\Administrators,True,True,True\r\n"
@@ -243,13 +266,16 @@ TEST_F(CliAccessTest, DemoNetworkAfterARefresh)
                                     "CORP-FS1,Finance,CORP\\Management,False,False,True\r\n"));
 
     const QString finance = QStringLiteral("CORP-FS1|Finance|true|true|true");
-    const QStringList columns = {QStringLiteral("Server"), QStringLiteral("Share"), QStringLiteral("Full Control"),
-                                 QStringLiteral("Change"), QStringLiteral("Read")};
-    r = Run(Words("user-access --domain CORP --account jsmith --token group --show shares --format json"));
+    const QStringList columns = {QStringLiteral("Server"), QStringLiteral("Share"),
+                                 QStringLiteral("Full Control"), QStringLiteral("Change"),
+                                 QStringLiteral("Read")};
+    r = Run(Words(
+        "user-access --domain CORP --account jsmith --token group --show shares --format json"));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(JsonLines(r.out, columns).contains(finance)) << r.out.toStdString();
-    r = Run(Words("user-access --domain CORP --account jsmith --token group --exclude Finance --show shares "
-                  "--format json"));
+    r = Run(Words(
+        "user-access --domain CORP --account jsmith --token group --exclude Finance --show shares "
+        "--format json"));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_FALSE(JsonLines(r.out, columns).contains(finance)) << r.out.toStdString();
 }

@@ -1,10 +1,8 @@
 // The lookup lists and the two access questions on a hand-filled audit database
 // (tests/data/views_audit.json), answered by the database's own access-rights functions.
 
-#include "support/AuditFixture.h"
-
 #include "applib/Exceptions.h"
-
+#include "support/AuditFixture.h"
 #include "views/AccessRows.h"
 #include "views/LookupDM.h"
 #include "views/ResourceAccessDM.h"
@@ -31,8 +29,9 @@ QStringList Lines(const views::AccessRows& rows)
     for (const QVariantList& row : rows.rows) {
         QStringList cells;
         for (const QVariant& v : row)
-            cells << (v.typeId() == QMetaType::Bool ? QString(v.toBool() ? QLatin1Char('T') : QLatin1Char('F'))
-                                                     : v.toString());
+            cells << (v.typeId() == QMetaType::Bool
+                          ? QString(v.toBool() ? QLatin1Char('T') : QLatin1Char('F'))
+                          : v.toString());
         lines << cells.join(QLatin1Char('|'));
     }
     return lines;
@@ -40,7 +39,7 @@ QStringList Lines(const views::AccessRows& rows)
 
 class ViewsTest : public AuditFixture
 {
-protected:
+  protected:
     void SetUp() override
     {
         AuditFixture::SetUp();
@@ -48,7 +47,8 @@ protected:
         connection->Connect();
         QFile file(QStringLiteral(VELMORA_TEST_DATA_DIR "/views_audit.json"));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        for (const QJsonValue& sql : QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("sql")].toArray())
+        for (const QJsonValue& sql :
+             QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("sql")].toArray())
             connection->Connection().ExecDirect(sql.toString());
         lookups = std::make_unique<TLookupDM>(connection->Connection());
         userAccess = std::make_unique<views::TUserAccessDM>(connection->Connection(), *lookups);
@@ -62,7 +62,10 @@ protected:
         AuditFixture::TearDown();
     }
 
-    QStringList List(data::MemTable& table, const QString& field) { return TLookupDM::Column(table, field); }
+    QStringList List(data::MemTable& table, const QString& field)
+    {
+        return TLookupDM::Column(table, field);
+    }
 
     std::unique_ptr<TLookupDM> lookups;
     std::unique_ptr<views::TUserAccessDM> userAccess;
@@ -84,23 +87,26 @@ TEST_F(ViewsTest, LookupListsWithTheirKeywordRows)
                            QStringLiteral("carol")}));
     lookups->ApplyAccountFilter(true);
     EXPECT_EQ(List(lookups->AccountList(), QStringLiteral("UserGroupName")),
-              (QStringList{QStringLiteral("[ALL]"), QStringLiteral("Domain Admins"), QStringLiteral("Pre Sales"),
-                           QStringLiteral("Sales")}));
+              (QStringList{QStringLiteral("[ALL]"), QStringLiteral("Domain Admins"),
+                           QStringLiteral("Pre Sales"), QStringLiteral("Sales")}));
     // The filter hides rows from the list, not from the SID lookup.
     EXPECT_EQ(lookups->AccountSid(QStringLiteral("ALICE")), kAlice);
-    EXPECT_EQ(lookups->AccountSid(QStringLiteral("[ALL]")), QStringLiteral("{00000000-0000-0000-0000-000000000000}"));
-    EXPECT_EQ(lookups->AccountSid(QStringLiteral("dave")), QString()) << "an account of another domain";
+    EXPECT_EQ(lookups->AccountSid(QStringLiteral("[ALL]")),
+              QStringLiteral("{00000000-0000-0000-0000-000000000000}"));
+    EXPECT_EQ(lookups->AccountSid(QStringLiteral("dave")), QString())
+        << "an account of another domain";
     // Groups with administrator rights cannot be left out; "[NONE]" comes first.
     EXPECT_EQ(List(lookups->LookupExcludableGroups(), QStringLiteral("UserGroupName")),
-              (QStringList{QStringLiteral("[NONE]"), QStringLiteral("Pre Sales"), QStringLiteral("Sales")}));
+              (QStringList{QStringLiteral("[NONE]"), QStringLiteral("Pre Sales"),
+                           QStringLiteral("Sales")}));
 
     lookups->LoadDomainServers(QStringLiteral("CORP"));
     EXPECT_EQ(List(lookups->LookupShareUsersServers(), QStringLiteral("Server")),
               (QStringList{QStringLiteral("[ALL]"), QStringLiteral("FS1"), QStringLiteral("FS2")}));
     lookups->LoadServerShares(QStringLiteral("FS1"));
     EXPECT_EQ(List(lookups->LookupServerShareUsersShare(), QStringLiteral("Share")),
-              (QStringList{QStringLiteral("[ALL]"), QStringLiteral("PreSales"), QStringLiteral("Public"),
-                           QStringLiteral("SalesDocs")}));
+              (QStringList{QStringLiteral("[ALL]"), QStringLiteral("PreSales"),
+                           QStringLiteral("Public"), QStringLiteral("SalesDocs")}));
 
     // A refresh of the lists drops the domain's accounts, groups and servers.
     lookups->RefreshLookups();
@@ -129,18 +135,24 @@ TEST_F(ViewsTest, ExcludedGroupsAreMarkedBySid)
             names << g.name + (g.marked ? QStringLiteral("*") : QString());
         return names;
     };
-    EXPECT_EQ(marked(QString()), (QStringList{QStringLiteral("Pre Sales"), QStringLiteral("Sales")}));
-    EXPECT_EQ(marked(kPreSales), (QStringList{QStringLiteral("Pre Sales*"), QStringLiteral("Sales")}));
+    EXPECT_EQ(marked(QString()),
+              (QStringList{QStringLiteral("Pre Sales"), QStringLiteral("Sales")}));
+    EXPECT_EQ(marked(kPreSales),
+              (QStringList{QStringLiteral("Pre Sales*"), QStringLiteral("Sales")}));
     EXPECT_EQ(marked(kSales), (QStringList{QStringLiteral("Pre Sales"), QStringLiteral("Sales*")}));
     // A SID that another one starts with is not a match either.
-    EXPECT_EQ(marked(QStringLiteral("S-1-5-21-1-200")), (QStringList{QStringLiteral("Pre Sales"), QStringLiteral("Sales")}));
+    EXPECT_EQ(marked(QStringLiteral("S-1-5-21-1-200")),
+              (QStringList{QStringLiteral("Pre Sales"), QStringLiteral("Sales")}));
 
-    const views::GroupExclusion picked = lookups->ExcludeGroups(
-        {QStringLiteral("sales"), QStringLiteral("Pre Sales"), QStringLiteral("[NONE]"), QStringLiteral("Domain Admins")});
+    const views::GroupExclusion picked =
+        lookups->ExcludeGroups({QStringLiteral("sales"), QStringLiteral("Pre Sales"),
+                                QStringLiteral("[NONE]"), QStringLiteral("Domain Admins")});
     EXPECT_EQ(picked.names, QStringLiteral("Sales, Pre Sales"));
     EXPECT_EQ(picked.sids, kSales + QStringLiteral(", ") + kPreSales);
-    EXPECT_EQ(picked.unknown, (QStringList{QStringLiteral("[NONE]"), QStringLiteral("Domain Admins")}));
-    EXPECT_EQ(marked(picked.sids), (QStringList{QStringLiteral("Pre Sales*"), QStringLiteral("Sales*")}));
+    EXPECT_EQ(picked.unknown,
+              (QStringList{QStringLiteral("[NONE]"), QStringLiteral("Domain Admins")}));
+    EXPECT_EQ(marked(picked.sids),
+              (QStringList{QStringLiteral("Pre Sales*"), QStringLiteral("Sales*")}));
     EXPECT_EQ(lookups->ExcludeGroups({}).sids, QString());
 }
 
@@ -174,42 +186,126 @@ TEST_F(ViewsTest, UserAccessChoosesFunctionAndArguments)
     using namespace views;
     const QString all = QStringLiteral("[ALL]");
     const UserCase cases[] = {
-        {"own entries only", QStringLiteral("alice"), kDirectAccessToken, false, {}, false,
+        {"own entries only",
+         QStringLiteral("alice"),
+         kDirectAccessToken,
+         false,
+         {},
+         false,
          {QStringLiteral("FS2|Home|T|T|T")}},
-        {"through groups, grouped by server", QStringLiteral("alice"), kDirectAndGroupAccess, false, {}, false,
+        {"through groups, grouped by server",
+         QStringLiteral("alice"),
+         kDirectAndGroupAccess,
+         false,
+         {},
+         false,
          {QStringLiteral("FS1|SalesDocs|F|T|T"), QStringLiteral("FS2|Home|T|T|T")}},
-        {"through Everyone", QStringLiteral("alice"), kDirectAndEveryoneAccess, false, {}, false,
+        {"through Everyone",
+         QStringLiteral("alice"),
+         kDirectAndEveryoneAccess,
+         false,
+         {},
+         false,
          {QStringLiteral("FS1|Public|F|F|T"), QStringLiteral("FS2|Home|T|T|T")}},
-        {"any token", QStringLiteral("alice"), kAccessViaAnyToken, false, {}, false,
-         {QStringLiteral("FS1|Public|F|F|T"), QStringLiteral("FS1|SalesDocs|F|T|T"), QStringLiteral("FS2|Home|T|T|T")}},
-        {"Sales left out", QStringLiteral("alice"), kAccessViaAnyToken, false, {QStringLiteral("Sales")}, false,
+        {"any token",
+         QStringLiteral("alice"),
+         kAccessViaAnyToken,
+         false,
+         {},
+         false,
+         {QStringLiteral("FS1|Public|F|F|T"), QStringLiteral("FS1|SalesDocs|F|T|T"),
+          QStringLiteral("FS2|Home|T|T|T")}},
+        {"Sales left out",
+         QStringLiteral("alice"),
+         kAccessViaAnyToken,
+         false,
+         {QStringLiteral("Sales")},
+         false,
          {QStringLiteral("FS1|Public|F|F|T"), QStringLiteral("FS2|Home|T|T|T")}},
-        {"Pre Sales left out keeps Sales", QStringLiteral("alice"), kDirectAndGroupAccess, false,
-         {QStringLiteral("Pre Sales")}, false,
+        {"Pre Sales left out keeps Sales",
+         QStringLiteral("alice"),
+         kDirectAndGroupAccess,
+         false,
+         {QStringLiteral("Pre Sales")},
+         false,
          {QStringLiteral("FS1|SalesDocs|F|T|T"), QStringLiteral("FS2|Home|T|T|T")}},
-        {"exclusions count only with group tokens", QStringLiteral("alice"), kDirectAndEveryoneAccess, false,
-         {QStringLiteral("Sales")}, false,
+        {"exclusions count only with group tokens",
+         QStringLiteral("alice"),
+         kDirectAndEveryoneAccess,
+         false,
+         {QStringLiteral("Sales")},
+         false,
          {QStringLiteral("FS1|Public|F|F|T"), QStringLiteral("FS2|Home|T|T|T")}},
-        {"bob through Pre Sales", QStringLiteral("bob"), kDirectAndGroupAccess, false, {}, false,
+        {"bob through Pre Sales",
+         QStringLiteral("bob"),
+         kDirectAndGroupAccess,
+         false,
+         {},
+         false,
          {QStringLiteral("FS1|PreSales|T|T|T"), QStringLiteral("FS2|Home|F|F|T")}},
-        {"bob without Pre Sales", QStringLiteral("bob"), kDirectAndGroupAccess, false, {QStringLiteral("Pre Sales")},
-         false, {QStringLiteral("FS2|Home|F|F|T")}},
-        {"a SID of the full 47 characters", QStringLiteral("carol"), kDirectAccessToken, false, {}, false,
+        {"bob without Pre Sales",
+         QStringLiteral("bob"),
+         kDirectAndGroupAccess,
+         false,
+         {QStringLiteral("Pre Sales")},
+         false,
+         {QStringLiteral("FS2|Home|F|F|T")}},
+        {"a SID of the full 47 characters",
+         QStringLiteral("carol"),
+         kDirectAccessToken,
+         false,
+         {},
+         false,
          {QStringLiteral("FS2|Carol|F|F|T")}},
-        {"folders capped by the share", QStringLiteral("alice"), kDirectAndGroupAccess, false, {}, true,
-         {QStringLiteral("FS1|SalesDocs|Q1|T|T|T|T|T|T|F"), QStringLiteral("FS2|Home|Docs|T|T|T|T|T|T|T")}},
-        {"folders of a read-only share", QStringLiteral("bob"), kDirectAccessToken, false, {}, true,
+        {"folders capped by the share",
+         QStringLiteral("alice"),
+         kDirectAndGroupAccess,
+         false,
+         {},
+         true,
+         {QStringLiteral("FS1|SalesDocs|Q1|T|T|T|T|T|T|F"),
+          QStringLiteral("FS2|Home|Docs|T|T|T|T|T|T|T")}},
+        {"folders of a read-only share",
+         QStringLiteral("bob"),
+         kDirectAccessToken,
+         false,
+         {},
+         true,
          {QStringLiteral("FS2|Home|Docs|T|F|F|F|F|F|F")}},
-        {"every user", all, kDirectAccessToken, false, {}, false,
+        {"every user",
+         all,
+         kDirectAccessToken,
+         false,
+         {},
+         false,
          {QStringLiteral("FS2|Home|alice|T|T|T"), QStringLiteral("FS2|Home|bob|F|F|T"),
           QStringLiteral("FS2|Carol|carol|F|F|T")}},
-        {"every group", all, kDirectAccessToken, true, {}, false,
-         {QStringLiteral("FS1|PreSales|Pre Sales|T|T|T"), QStringLiteral("FS1|SalesDocs|Sales|F|T|T")}},
-        {"every user's folders", all, kDirectAndGroupAccess, false, {}, true,
-         {QStringLiteral("alice|FS1|SalesDocs|Q1|T|T|T|T|T|T|F"), QStringLiteral("alice|FS2|Home|Docs|T|T|T|T|T|T|T"),
-          QStringLiteral("bob|FS2|Home|Docs|T|F|F|F|F|F|F"), QStringLiteral("carol|FS1|SalesDocs|Q1|T|T|T|T|T|T|F")}},
-        {"every user's folders without Sales", all, kDirectAndGroupAccess, false, {QStringLiteral("Sales")}, true,
-         {QStringLiteral("alice|FS2|Home|Docs|T|T|T|T|T|T|T"), QStringLiteral("bob|FS2|Home|Docs|T|F|F|F|F|F|F")}},
+        {"every group",
+         all,
+         kDirectAccessToken,
+         true,
+         {},
+         false,
+         {QStringLiteral("FS1|PreSales|Pre Sales|T|T|T"),
+          QStringLiteral("FS1|SalesDocs|Sales|F|T|T")}},
+        {"every user's folders",
+         all,
+         kDirectAndGroupAccess,
+         false,
+         {},
+         true,
+         {QStringLiteral("alice|FS1|SalesDocs|Q1|T|T|T|T|T|T|F"),
+          QStringLiteral("alice|FS2|Home|Docs|T|T|T|T|T|T|T"),
+          QStringLiteral("bob|FS2|Home|Docs|T|F|F|F|F|F|F"),
+          QStringLiteral("carol|FS1|SalesDocs|Q1|T|T|T|T|T|T|F")}},
+        {"every user's folders without Sales",
+         all,
+         kDirectAndGroupAccess,
+         false,
+         {QStringLiteral("Sales")},
+         true,
+         {QStringLiteral("alice|FS2|Home|Docs|T|T|T|T|T|T|T"),
+          QStringLiteral("bob|FS2|Home|Docs|T|F|F|F|F|F|F")}},
     };
     lookups->LoadDomainAccounts(QStringLiteral("CORP"));
     for (const UserCase& c : cases) {
@@ -218,13 +314,15 @@ TEST_F(ViewsTest, UserAccessChoosesFunctionAndArguments)
         const GroupExclusion exclusion = lookups->ExcludeGroups(c.exclude);
         ASSERT_TRUE(exclusion.unknown.isEmpty());
         if (c.folders)
-            userAccess->OpenUserFolders(QStringLiteral("CORP"), c.account, c.tokenKind, c.groupsOnly, exclusion.sids);
+            userAccess->OpenUserFolders(QStringLiteral("CORP"), c.account, c.tokenKind,
+                                        c.groupsOnly, exclusion.sids);
         else
-            userAccess->OpenUserShares(QStringLiteral("CORP"), c.account, c.tokenKind, c.groupsOnly, exclusion.sids);
-        data::Statement* expected = c.account == all ? (c.folders ? &userAccess->quAllUserFolders()
-                                                                  : &userAccess->quAllUserShares())
-                                                     : (c.folders ? &userAccess->quUserFolders()
-                                                                  : &userAccess->quUserShares());
+            userAccess->OpenUserShares(QStringLiteral("CORP"), c.account, c.tokenKind, c.groupsOnly,
+                                       exclusion.sids);
+        data::Statement* expected =
+            c.account == all
+                ? (c.folders ? &userAccess->quAllUserFolders() : &userAccess->quAllUserShares())
+                : (c.folders ? &userAccess->quUserFolders() : &userAccess->quUserShares());
         ASSERT_EQ(userAccess->CurrentStatement(), expected);
         EXPECT_EQ(expected->Param(QStringLiteral("AccessRelationLevel")).toString(),
                   UserAccessRelationLevel(c.tokenKind));
@@ -237,15 +335,19 @@ TEST_F(ViewsTest, UserAccessChoosesFunctionAndArguments)
 TEST_F(ViewsTest, UserAccessKeepsOneStatementOpenAndNamesAnUnknownAccount)
 {
     lookups->LoadDomainAccounts(QStringLiteral("CORP"));
-    userAccess->OpenUserShares(QStringLiteral("CORP"), QStringLiteral("alice"), views::kAccessViaAnyToken, false, {});
+    userAccess->OpenUserShares(QStringLiteral("CORP"), QStringLiteral("alice"),
+                               views::kAccessViaAnyToken, false, {});
     EXPECT_TRUE(userAccess->quUserShares().Active());
-    userAccess->OpenUserFolders(QStringLiteral("CORP"), QStringLiteral("[ALL]"), views::kDirectAccessToken, true, {});
+    userAccess->OpenUserFolders(QStringLiteral("CORP"), QStringLiteral("[ALL]"),
+                                views::kDirectAccessToken, true, {});
     EXPECT_FALSE(userAccess->quUserShares().Active());
     EXPECT_TRUE(userAccess->quAllUserFolders().Active());
-    EXPECT_EQ(userAccess->quAllUserFolders().Param(QStringLiteral("IsAllGroupsOrAllUsers")).toInt(), 1);
+    EXPECT_EQ(userAccess->quAllUserFolders().Param(QStringLiteral("IsAllGroupsOrAllUsers")).toInt(),
+              1);
 
     try {
-        userAccess->OpenUserShares(QStringLiteral("CORP"), QStringLiteral("dave"), views::kDirectAccessToken, false, {});
+        userAccess->OpenUserShares(QStringLiteral("CORP"), QStringLiteral("dave"),
+                                   views::kDirectAccessToken, false, {});
         ADD_FAILURE() << "no error for an account of another domain";
     } catch (const Exception& e) {
         EXPECT_TRUE(e.Message().contains(QStringLiteral("\"dave\""))) << e.Message().toStdString();
@@ -269,39 +371,83 @@ TEST_F(ViewsTest, ResourceAccessPassesServerShareAndLevel)
     using namespace views;
     const QString all = QStringLiteral("[ALL]");
     const ResourceCase cases[] = {
-        {"entries as they are", QStringLiteral("FS1"), {}, kEveryoneShow, false, false,
-         {QStringLiteral("FS1|PreSales|CORP\\Pre Sales|T|T|T"), QStringLiteral("FS1|Public|BUILTIN\\Everyone|F|F|T"),
+        {"entries as they are",
+         QStringLiteral("FS1"),
+         {},
+         kEveryoneShow,
+         false,
+         false,
+         {QStringLiteral("FS1|PreSales|CORP\\Pre Sales|T|T|T"),
+          QStringLiteral("FS1|Public|BUILTIN\\Everyone|F|F|T"),
           QStringLiteral("FS1|SalesDocs|CORP\\Sales|F|T|T")}},
-        {"Everyone hidden", QStringLiteral("FS1"), all, kEveryoneHide, false, false,
-         {QStringLiteral("FS1|PreSales|CORP\\Pre Sales|T|T|T"), QStringLiteral("FS1|SalesDocs|CORP\\Sales|F|T|T")}},
-        {"Everyone expanded", QStringLiteral("FS1"), QStringLiteral("Public"), kEveryoneExpand, false, false,
-         {QStringLiteral("FS1|Public|CORP\\alice|F|F|T"), QStringLiteral("FS1|Public|CORP\\bob|F|F|T"),
+        {"Everyone hidden",
+         QStringLiteral("FS1"),
+         all,
+         kEveryoneHide,
+         false,
+         false,
+         {QStringLiteral("FS1|PreSales|CORP\\Pre Sales|T|T|T"),
+          QStringLiteral("FS1|SalesDocs|CORP\\Sales|F|T|T")}},
+        {"Everyone expanded",
+         QStringLiteral("FS1"),
+         QStringLiteral("Public"),
+         kEveryoneExpand,
+         false,
+         false,
+         {QStringLiteral("FS1|Public|CORP\\alice|F|F|T"),
+          QStringLiteral("FS1|Public|CORP\\bob|F|F|T"),
           QStringLiteral("FS1|Public|CORP\\carol|F|F|T")}},
-        {"groups expanded", QStringLiteral("FS1"), {}, kEveryoneHide, true, false,
-         {QStringLiteral("FS1|PreSales|CORP\\bob|T|T|T"), QStringLiteral("FS1|SalesDocs|CORP\\alice|F|T|T"),
+        {"groups expanded",
+         QStringLiteral("FS1"),
+         {},
+         kEveryoneHide,
+         true,
+         false,
+         {QStringLiteral("FS1|PreSales|CORP\\bob|T|T|T"),
+          QStringLiteral("FS1|SalesDocs|CORP\\alice|F|T|T"),
           QStringLiteral("FS1|SalesDocs|CORP\\carol|F|T|T")}},
-        {"one share on every server", all, QStringLiteral("Home"), kEveryoneShow, false, false,
-         {QStringLiteral("FS2|Home|CORP\\alice|T|T|T"), QStringLiteral("FS2|Home|CORP\\bob|F|F|T")}},
-        {"folders", all, {}, kEveryoneShow, false, true,
+        {"one share on every server",
+         all,
+         QStringLiteral("Home"),
+         kEveryoneShow,
+         false,
+         false,
+         {QStringLiteral("FS2|Home|CORP\\alice|T|T|T"),
+          QStringLiteral("FS2|Home|CORP\\bob|F|F|T")}},
+        {"folders",
+         all,
+         {},
+         kEveryoneShow,
+         false,
+         true,
          {QStringLiteral("FS1|SalesDocs|Q1|CORP\\Sales|T|T|T|T|T|T|F"),
           QStringLiteral("FS2|Home|Docs|CORP\\alice|T|T|T|T|T|T|T"),
           QStringLiteral("FS2|Home|Docs|CORP\\bob|T|F|F|F|F|F|F")}},
-        {"folders with groups expanded", QStringLiteral("FS1"), {}, kEveryoneShow, true, true,
+        {"folders with groups expanded",
+         QStringLiteral("FS1"),
+         {},
+         kEveryoneShow,
+         true,
+         true,
          {QStringLiteral("FS1|SalesDocs|Q1|CORP\\alice|T|T|T|T|T|T|F"),
           QStringLiteral("FS1|SalesDocs|Q1|CORP\\carol|T|T|T|T|T|T|F")}},
     };
     for (const ResourceCase& c : cases) {
         SCOPED_TRACE(c.name);
-        data::Statement& statement = c.folders ? resourceAccess->quFolderUsers() : resourceAccess->quShareUsers();
+        data::Statement& statement =
+            c.folders ? resourceAccess->quFolderUsers() : resourceAccess->quShareUsers();
         if (c.folders)
-            resourceAccess->OpenFolderUsers(QStringLiteral("CORP"), c.server, c.everyone, c.expand, c.share);
+            resourceAccess->OpenFolderUsers(QStringLiteral("CORP"), c.server, c.everyone, c.expand,
+                                            c.share);
         else
-            resourceAccess->OpenShareUsers(QStringLiteral("CORP"), c.server, c.everyone, c.expand, c.share);
-        EXPECT_EQ(statement.Param(QStringLiteral("Share")).toString(), c.share.isEmpty() ? all : c.share);
+            resourceAccess->OpenShareUsers(QStringLiteral("CORP"), c.server, c.everyone, c.expand,
+                                           c.share);
+        EXPECT_EQ(statement.Param(QStringLiteral("Share")).toString(),
+                  c.share.isEmpty() ? all : c.share);
         EXPECT_EQ(statement.Param(QStringLiteral("AccessRelationLevel")).toString(),
                   ResourceAccessRelationLevel(c.expand, c.everyone));
-        const QList<data::FieldDef> fields =
-            c.folders ? TResourceAccessDM::FolderUsersFields() : TResourceAccessDM::ShareUsersFields();
+        const QList<data::FieldDef> fields = c.folders ? TResourceAccessDM::FolderUsersFields()
+                                                       : TResourceAccessDM::ShareUsersFields();
         EXPECT_EQ(Lines(ReadAccessRows(statement, fields)), c.rows);
     }
     // Each operation closes only its own statement.
