@@ -161,6 +161,10 @@ LANGUAGE sql STABLE AS $$
   LEFT JOIN sharefolders f ON f.GUID = res.fguid
 $$;
 
+-- Callers pass accounts by their UserGroupList.SID text as stored and find the account rows
+-- again by exact comparison ("C"): the table's case-insensitive collation cannot be hashed
+-- cheaply, and a join on it over every result row is slow.
+
 -- Account side: the accounts' tokens by level letters, then their rights on the domain.
 CREATE OR REPLACE FUNCTION velmora_account_access(p_function text, p_domain text,
                                                   p_accounts text[], p_excluded text,
@@ -254,13 +258,13 @@ BEGIN
       WHERE p_folders
     ),
     cand AS (
-      SELECT n.sid,
+      SELECT u.SID::text AS sid,
              everyone_kind = 'X' AND coalesce(u.isGroup, 0) = 0
                AND u.DomainName = coalesce(p_domain, '') AS with_everyone
       FROM named n JOIN UserGroupList u ON u.SID = n.sid
       WHERE n.sid <> 'S-1-1-0' OR everyone_kind = 'S'
       UNION
-      SELECT upper(u.SID::text), true FROM UserGroupList u
+      SELECT u.SID::text, true FROM UserGroupList u
       WHERE everyone_kind = 'X' AND u.DomainName = coalesce(p_domain, '')
         AND coalesce(u.isGroup, 0) = 0
     ),
@@ -276,7 +280,7 @@ BEGIN
            r.rights
     FROM velmora_access_rights(p_domain, coalesce(p_server, ''), coalesce(p_share, ''),
                                p_folders, acc, sids) r
-    JOIN UserGroupList u ON u.SID = r.account;
+    JOIN UserGroupList u ON u.SID::text COLLATE "C" = r.account COLLATE "C";
 END;
 $$;
 
@@ -321,7 +325,7 @@ LANGUAGE sql STABLE AS $$
                               velmora_domain_accounts(p_domain,
                                                       velmora_all_groups_flag(p_all_groups)),
                               p_excluded, p_level, false) r
-  JOIN UserGroupList u ON u.SID = r.account
+  JOIN UserGroupList u ON u.SID::text COLLATE "C" = r.account COLLATE "C"
 $$;
 
 DROP FUNCTION IF EXISTS ListActualAccessRightsToFoldersWithRelativeACEsForForAllUsersGroups(text, text, text, text);
@@ -340,7 +344,7 @@ LANGUAGE sql STABLE AS $$
                               velmora_domain_accounts(p_domain,
                                                       velmora_all_groups_flag(p_all_groups)),
                               p_excluded, p_level, true) r
-  JOIN UserGroupList u ON u.SID = r.account
+  JOIN UserGroupList u ON u.SID::text COLLATE "C" = r.account COLLATE "C"
 $$;
 
 DROP FUNCTION IF EXISTS ListActualAccessRightsForUsersToServerShare(text, text, text, text);
