@@ -265,14 +265,15 @@ QStringList RefreshedTables()
 
 // --- the refresh -----------------------------------------------------------------------
 
-void RefreshBenchmark(const platform::lab::LabGeneratorOptions& options, const QString& work,
-                      const QString& keepLab)
+void RefreshBenchmark(const platform::lab::LabGeneratorOptions& options, int maxDepth,
+                      const QString& work, const QString& keepLab)
 {
     std::printf("refresh: seed %llu, %d domains, %d servers, %d users, %d groups, %d shares, "
                 "depth %d, fanout %d, entries %d\n",
                 static_cast<unsigned long long>(options.seed), options.domains, options.servers,
                 options.users, options.groups, options.shares, options.depth, options.fanout,
                 options.entries);
+    std::printf("  folder walk limit %d (0: whole trees)\n", maxDepth);
     QElapsedTimer timer;
 
     const QString labPath = keepLab.isEmpty() ? work + QStringLiteral("/lab.json") : keepLab;
@@ -311,6 +312,7 @@ void RefreshBenchmark(const platform::lab::LabGeneratorOptions& options, const Q
         QuietProgress progress;
         store::TConnectionDM connection{store::ProgramFolder(home)};
         engine::TDataDM dataDM(connection, *lab, progress);
+        dataDM.MaxFolderDepth = maxDepth;
         connection.Connect();
         engine::WaitOptions wait;
         wait.caption = QStringLiteral("Please be patient...");
@@ -465,6 +467,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption micro(QStringLiteral("micro"),
                                    QStringLiteral("Rows of the Append/Post micro benchmark (0: skip)."),
                                    QStringLiteral("N"), QStringLiteral("50000"));
+    const QCommandLineOption maxDepth(
+        QStringLiteral("max-depth"),
+        QStringLiteral("The refresh's folder walk limit (0: none, the whole trees; the program's "
+                       "default is 3)."),
+        QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption noRefresh(QStringLiteral("no-refresh"), QStringLiteral("Only the micro benchmark."));
     const QCommandLineOption lab(QStringLiteral("lab"),
                                  QStringLiteral("Lab file to use (generated there when missing)."),
@@ -472,7 +479,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption workDir(QStringLiteral("work"),
                                      QStringLiteral("Folder for the databases (default: a temporary one)."),
                                      QStringLiteral("DIR"));
-    parser.addOptions({micro, noRefresh, lab, workDir});
+    parser.addOptions({micro, maxDepth, noRefresh, lab, workDir});
     parser.process(app);
 
     auto number = [&](const QCommandLineOption& option) {
@@ -505,7 +512,7 @@ int main(int argc, char* argv[])
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     try {
         if (!parser.isSet(noRefresh))
-            RefreshBenchmark(options, work, parser.value(lab));
+            RefreshBenchmark(options, int(number(maxDepth)), work, parser.value(lab));
         if (const int rows = int(number(micro)); rows > 0)
             MicroBenchmark(rows, work);
     } catch (const std::exception& e) {
