@@ -2,15 +2,20 @@
 // on SQLite and (when a server is given) PostgreSQL, beside the reference evaluator on the
 // same rows in memory, and checks that every implementation returns the same rows.
 //
-//   velmora-bench-access [--scale N] [--seed S] [--dir DIR] [--only TEXT]
-//                        [--reference-timeout SECONDS] [--keep]
+//   velmora-bench-access [--scale N] [--seed S] [--dir DIR] [--only TEXT] [--keep]
+//                        [--sqlite FILE | --no-sqlite] [--pg-database NAME]
+//                        [--reference-timeout SECONDS] [--db-timeout SECONDS]
 //
 // --scale N divides every size by N (1, the default, is the full size). PostgreSQL is used
 // when VELMORA_BENCH_PG or VELMORA_TEST_PG holds a libpq connection string; a database of
 // its own is created there and dropped at the end. The reference evaluator runs each
 // question in a child process that is stopped after --reference-timeout seconds (default
 // 120): it is written for clarity, and on the full size most of its folder questions take
-// far longer than that.
+// far longer than that. A database question still running after --db-timeout seconds
+// (default 300) is interrupted and shown as stopped. --sqlite FILE times an existing
+// database made with the same seed and scale (--keep leaves one), for trying a change to
+// it such as an extra index; --pg-database NAME likewise on the server (the functions
+// script is run on it again first); --no-sqlite times PostgreSQL alone.
 
 #include "access/AccessFunctions.h"
 #include "access/Reference.h"
@@ -18,6 +23,8 @@
 #include "bench/access_data.h"
 #include "data/Connection.h"
 #include "data/Dataset.h"
+#include "data/sqlite/SqliteBackend.h"
+#include "store/AuditDatabase.h"
 #include "store/Schema.h"
 
 #include <QCoreApplication>
@@ -25,7 +32,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QSqlQuery>
+#include <QThread>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <sqlite3.h>
+#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <libpq-fe.h>
@@ -33,6 +47,7 @@
 #include <optional>
 #include <poll.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 using namespace velmora;
@@ -56,10 +71,35 @@ struct Answer
 {
     enum class State { Done, Failed, TimedOut, Skipped } state = State::Skipped;
     double seconds = 0;
+    double cpu = -1; // CPU seconds of this process and the database server's (-1: unknown)
     qint64 rows = 0;
     quint64 digest = 0;
     QString error;
 };
+
+double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// CPU seconds of another process on this machine (the PostgreSQL server's process for
+// the benchmark's connection); -1 when it cannot be read.
+double OtherProcessCpuSeconds(qint64 pid)
+{
+    if (pid <= 0)
+        return -1;
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = file.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    // Fields 14 and 15 of the file (user and system time), counted after the name.
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
 
 quint64 RowHash(const QString& text)
 {
@@ -141,10 +181,54 @@ QString LevelOf(const Question& q)
     return q.args.value(3).toString();
 }
 
+// Interrupts the SQLite statement running on `handle` when it is still running after
+// `seconds`; PostgreSQL gets a statement_timeout instead.
+class Watchdog
+{
+  public:
+    Watchdog(sqlite3* handle, int seconds)
+    {
+        if (!handle || seconds <= 0)
+            return;
+        m_thread = std::thread([this, handle, seconds] {
+            std::unique_lock lock(m_mutex);
+            if (!m_cv.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
+                m_fired = true;
+                sqlite3_interrupt(handle);
+            }
+        });
+    }
+    ~Watchdog() { Stop(); }
+    // True when the statement was interrupted.
+    bool Stop()
+    {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_done = true;
+            }
+            m_cv.notify_all();
+            m_thread.join();
+        }
+        return m_fired;
+    }
+
+  private:
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_done = false;
+    bool m_fired = false;
+};
+
 // Runs one question through the program's own statement class, reading every row.
-Answer RunOnDatabase(data::Connection& connection, const Question& q)
+Answer RunOnDatabase(data::Connection& connection, const Question& q, qint64 serverPid,
+                     int timeoutSeconds)
 {
     Answer answer;
+    Watchdog watchdog(data::SqliteHandle(connection.Database()), timeoutSeconds);
+    const double cpuStart = ProcessCpuSeconds();
+    const double serverCpuStart = OtherProcessCpuSeconds(serverPid);
     const QStringList names = access::ArgumentNames(q.function);
     QString sql = QStringLiteral("SELECT * FROM ") + access::FunctionName(q.function) +
                   QLatin1Char('(');
@@ -166,7 +250,14 @@ Answer RunOnDatabase(data::Connection& connection, const Question& q)
             statement.SetParam(names[i], q.args[i]);
         statement.Open();
         const QStringList columns = statement.FieldNames();
-        auto at = [&](const QString& name) { return columns.indexOf(name); };
+        // The program reads columns by name without regard to case (PostgreSQL folds the
+        // unquoted ones to lower case).
+        auto at = [&](const QString& name) {
+            for (int i = 0; i < columns.size(); ++i)
+                if (columns[i].compare(name, Qt::CaseInsensitive) == 0)
+                    return i;
+            return -1;
+        };
         const int account = at(accountColumn), server = at(QStringLiteral("Server")),
                   share = at(QStringLiteral("Share")), folder = at(QStringLiteral("FolderName"));
         QList<int> rightAt;
@@ -192,6 +283,19 @@ Answer RunOnDatabase(data::Connection& connection, const Question& q)
         answer.error = e.Message().left(200).replace(QLatin1Char('\r'), QLatin1Char(' '));
     }
     answer.seconds = double(timer.nsecsElapsed()) / 1e9;
+    // An interrupted statement may also end as if its rows were all read (the statement
+    // class takes a failed step for the end of the rows): its rows do not count either way.
+    const bool interrupted = watchdog.Stop();
+    if (interrupted || (answer.state == Answer::State::Failed &&
+                        answer.error.contains(QLatin1String("statement timeout")))) {
+        answer.state = Answer::State::TimedOut;
+        answer.seconds = timeoutSeconds;
+    }
+    answer.cpu = ProcessCpuSeconds() - cpuStart;
+    if (serverPid > 0) {
+        const double serverCpu = OtherProcessCpuSeconds(serverPid);
+        answer.cpu = serverCpu < 0 || serverCpuStart < 0 ? -1 : answer.cpu + serverCpu - serverCpuStart;
+    }
     return answer;
 }
 
@@ -212,15 +316,17 @@ Answer RunReference(const access::AuditData& audit, const Question& q, int timeo
         close(fds[0]);
         QElapsedTimer timer;
         timer.start();
+        const double cpuStart = ProcessCpuSeconds();
         QList<access::AccessRow> rows;
         QString error;
-        double result[3] = {-1, 0, 0};
+        double result[4] = {-1, 0, 0, 0};
         quint64 digest = 0;
         if (access::Evaluate(audit, q.function, q.args, rows, error)) {
             for (const access::AccessRow& row : rows)
                 digest += RowHash(access::RowText(row, q.function));
             result[0] = double(timer.nsecsElapsed()) / 1e9;
             result[1] = double(rows.size());
+            result[2] = ProcessCpuSeconds() - cpuStart;
         }
         const bool ok = write(fds[1], result, sizeof result) == sizeof result &&
                         write(fds[1], &digest, sizeof digest) == sizeof digest;
@@ -238,13 +344,14 @@ Answer RunReference(const access::AuditData& audit, const Question& q, int timeo
     do {
         ready = poll(&pfd, 1, timeoutSeconds * 1000);
     } while (ready < 0 && errno == EINTR);
-    double result[3] = {};
+    double result[4] = {};
     quint64 digest = 0;
     if (ready == 1 && read(fds[0], result, sizeof result) == sizeof result &&
         read(fds[0], &digest, sizeof digest) == sizeof digest && result[0] >= 0) {
         answer.state = Answer::State::Done;
         answer.seconds = result[0];
         answer.rows = qint64(result[1]);
+        answer.cpu = result[2];
         answer.digest = digest;
     } else if (ready == 0) {
         answer.state = Answer::State::TimedOut;
@@ -280,6 +387,13 @@ class PostgresDatabase
         }
     }
     void Keep() { m_keep = true; }
+    // An existing database, loaded by an earlier run with the same seed and scale; kept.
+    void Adopt(const QByteArray& conninfo, const QByteArray& name)
+    {
+        m_conninfo = conninfo;
+        m_name = name;
+        m_keep = true;
+    }
     QByteArray Name() const { return m_name; }
     QByteArray Conninfo() const { return m_conninfo + " dbname=" + m_name; }
 
@@ -339,15 +453,21 @@ QString Cell(const Answer& a)
 {
     switch (a.state) {
     case Answer::State::Done:
-        return QStringLiteral("%1 s %2").arg(a.seconds, 8, 'f', 3).arg(a.rows, 9);
+        return QStringLiteral("%1 %2 %3")
+            .arg(a.seconds, 8, 'f', 3)
+            .arg(a.cpu < 0 ? QStringLiteral("-") : QString::number(a.cpu, 'f', 3), 7)
+            .arg(a.rows, 9);
     case Answer::State::Failed:
-        return QStringLiteral("%1").arg(QStringLiteral("FAILED"), 20);
+        return QStringLiteral("%1").arg(QStringLiteral("FAILED"), 26);
     case Answer::State::TimedOut:
-        return QStringLiteral(">%1 s %2").arg(a.seconds, 7, 'f', 0).arg(QStringLiteral("stopped"), 9);
+        return QStringLiteral(">%1 %2 %3")
+            .arg(a.seconds, 7, 'f', 0)
+            .arg(QStringLiteral("-"), 7)
+            .arg(QStringLiteral("stopped"), 9);
     case Answer::State::Skipped:
         break;
     }
-    return QStringLiteral("%1").arg(QStringLiteral("-"), 20);
+    return QStringLiteral("%1").arg(QStringLiteral("-"), 26);
 }
 
 void Print(const QString& text)
@@ -363,7 +483,11 @@ struct Options
     uint64_t seed = 1;
     QString dir;
     QString only;
+    QString sqliteFile; // an existing database made with the same seed and scale
+    QString pgDatabase; // likewise on the PostgreSQL server
+    bool noSqlite = false;
     int referenceTimeout = 120;
+    int dbTimeout = 300;
     bool keep = false;
 };
 
@@ -381,6 +505,10 @@ bool ParseOptions(const QStringList& args, Options& options, QString& error)
             options.keep = true;
             continue;
         }
+        if (a == QLatin1String("--no-sqlite")) {
+            options.noSqlite = true;
+            continue;
+        }
         const std::optional<QString> v = value();
         if (!v) {
             error = QStringLiteral("%1 needs a value").arg(a);
@@ -394,18 +522,33 @@ bool ParseOptions(const QStringList& args, Options& options, QString& error)
             options.dir = *v;
         else if (a == QLatin1String("--only"))
             options.only = *v;
+        else if (a == QLatin1String("--sqlite"))
+            options.sqliteFile = *v;
+        else if (a == QLatin1String("--pg-database"))
+            options.pgDatabase = *v;
         else if (a == QLatin1String("--reference-timeout"))
             options.referenceTimeout = v->toInt(&ok);
+        else if (a == QLatin1String("--db-timeout"))
+            options.dbTimeout = v->toInt(&ok);
         else {
             error = QStringLiteral("unknown option %1").arg(a);
             return false;
         }
-        if (!ok || options.scale < 1 || options.referenceTimeout < 0) {
+        if (!ok || options.scale < 1 || options.referenceTimeout < 0 || options.dbTimeout < 0) {
             error = QStringLiteral("%1: bad value \"%2\"").arg(a, *v);
             return false;
         }
     }
     return true;
+}
+
+// The machine's 1-minute load average: figures taken on a busy machine read high.
+QString LoadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(file.readLine().split(' ').value(0));
 }
 
 double Seconds(const QElapsedTimer& timer)
@@ -418,6 +561,7 @@ struct Backend
     QString name;
     std::unique_ptr<data::Connection> connection;
     bool ready = false;
+    qint64 serverPid = 0; // the server process behind the connection (PostgreSQL)
 };
 
 } // namespace
@@ -437,6 +581,7 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    const QString startLoad = LoadAverage();
     QTemporaryDir temp;
     const QString dir = options.dir.isEmpty() ? temp.path() : options.dir;
     if (!QDir().mkpath(dir)) {
@@ -466,17 +611,20 @@ int main(int argc, char** argv)
               .arg(data.folderEntries.size()));
 
     std::vector<Backend> backends;
-    // SQLite: always.
-    {
-        Backend b{QStringLiteral("SQLite"), std::make_unique<data::Connection>(), false};
-        const QString file = QDir(dir).filePath(QStringLiteral("access-bench.db"));
-        QFile::remove(file);
+    // SQLite: unless left out by hand.
+    if (!options.noSqlite) {
+        Backend b{QStringLiteral("SQLite"), std::make_unique<data::Connection>(), false, 0};
+        const bool reuse = !options.sqliteFile.isEmpty();
+        const QString file = reuse ? options.sqliteFile
+                                   : QDir(dir).filePath(QStringLiteral("access-bench.db"));
+        if (!reuse)
+            QFile::remove(file);
         timer.restart();
-        if (!bench::WriteSqlite(data, file, error)) {
+        if (!reuse && !bench::WriteSqlite(data, file, error)) {
             Print(QStringLiteral("SQLite: %1").arg(error));
         } else {
-            Print(QStringLiteral("SQLite: loaded %1 in %2 s (%3 MB)")
-                      .arg(file)
+            Print(QStringLiteral("SQLite: %1 %2 in %3 s (%4 MB)")
+                      .arg(reuse ? QStringLiteral("using") : QStringLiteral("loaded"), file)
                       .arg(Seconds(timer), 0, 'f', 1)
                       .arg(QFileInfo(file).size() / 1000000));
             data::ConnectionParams params;
@@ -494,25 +642,49 @@ int main(int argc, char** argv)
     if (conninfo.isEmpty())
         conninfo = qgetenv("VELMORA_TEST_PG");
     if (!conninfo.isEmpty()) {
-        Backend b{QStringLiteral("PostgreSQL"), std::make_unique<data::Connection>(), false};
+        Backend b{QStringLiteral("PostgreSQL"), std::make_unique<data::Connection>(), false, 0};
         pg = std::make_unique<PostgresDatabase>();
         if (options.keep)
             pg->Keep();
-        const QString schema = store::SchemaScript(QStringLiteral("PostgreSQL"));
+        // The program's own scripts: the tables, then the access-rights functions.
+        const QString provider = QStringLiteral("PostgreSQL");
+        const QString schema = store::SchemaScript(provider);
+        const QString functions = store::FunctionsScript(provider);
         timer.restart();
-        if (schema.isEmpty()) {
+        if (!options.pgDatabase.isEmpty()) {
+            pg->Adopt(conninfo, options.pgDatabase.toUtf8());
+            if (bench::ExecPostgres(pg->Conninfo(), functions, error)) {
+                Print(QStringLiteral("PostgreSQL: using database %1 (functions script run again)")
+                          .arg(options.pgDatabase));
+                b.ready = b.connection->Open(pg->Params());
+            } else {
+                Print(QStringLiteral("PostgreSQL: %1").arg(error));
+            }
+        } else if (schema.isEmpty()) {
             Print(QStringLiteral("PostgreSQL: the program has no schema script for it yet"));
         } else if (!pg->Create(conninfo, error) ||
-                   !bench::WritePostgres(data, pg->Conninfo(), schema, error)) {
+                   !bench::WritePostgres(data, pg->Conninfo(), schema + QLatin1Char('\n') + functions,
+                                         error)) {
             Print(QStringLiteral("PostgreSQL: %1").arg(error));
         } else {
             Print(QStringLiteral("PostgreSQL: loaded database %1 in %2 s (COPY, then ANALYZE)")
                       .arg(QString::fromLatin1(pg->Name()))
                       .arg(Seconds(timer), 0, 'f', 1));
             b.ready = b.connection->Open(pg->Params());
-            if (!b.ready)
-                Print(QStringLiteral("PostgreSQL: cannot open: %1").arg(b.connection->LastError()));
         }
+        if (b.ready && options.dbTimeout > 0)
+            b.connection->ExecDirect(
+                QStringLiteral("SET statement_timeout = %1").arg(options.dbTimeout * 1000));
+        if (b.ready) {
+            // The server's notices (a long function name cut to 63 characters) are not
+            // figures.
+            b.connection->ExecDirect(QStringLiteral("SET client_min_messages = warning"));
+            QSqlQuery query(b.connection->Database());
+            if (query.exec(QStringLiteral("SELECT pg_backend_pid()")) && query.next())
+                b.serverPid = query.value(0).toLongLong();
+        }
+        if (!b.ready && !b.connection->LastError().isEmpty())
+            Print(QStringLiteral("PostgreSQL: cannot open: %1").arg(b.connection->LastError()));
         backends.push_back(std::move(b));
     } else {
         Print(QStringLiteral("PostgreSQL: not timed (set VELMORA_BENCH_PG or VELMORA_TEST_PG)"));
@@ -558,12 +730,17 @@ int main(int argc, char** argv)
                          .arg(QStringLiteral("level"), -5)
                          .arg(QStringLiteral("aim"), 5);
     for (const Backend& b : backends)
-        header += QStringLiteral(" | %1").arg(b.name + QStringLiteral(" s, rows"), -20);
-    header += QStringLiteral(" | %1 | verdict").arg(QStringLiteral("reference s, rows"), -20);
+        header += QStringLiteral(" | %1").arg(b.name + QStringLiteral(" wall, cpu, rows"), -26);
+    header += QStringLiteral(" | %1 | verdict").arg(QStringLiteral("reference wall, cpu, rows"), -26);
+    Print(QStringLiteral("wall: seconds to run the function and read every row through the "
+                         "program's statement class; cpu: CPU seconds of this process and, for "
+                         "PostgreSQL, of the server process serving the connection (wall time "
+                         "on a loaded machine reads high; cpu does not)."));
     Print(header);
     Print(QString(header.size(), QLatin1Char('-')));
 
     int missed = 0, mismatched = 0, failed = 0;
+    std::vector<AccessFunction> stoppedReference;
     for (const Question& q : Questions(data)) {
         const QString name = QString::fromLatin1(FunctionShortName(q.function));
         if (!options.only.isEmpty() && !(name + QLatin1Char(' ') + q.label + QLatin1Char(' ') +
@@ -576,11 +753,18 @@ int main(int argc, char** argv)
                            .arg(q.aim, 5, 'f', 1);
         std::vector<Answer> answers;
         for (Backend& b : backends) {
-            answers.push_back(b.ready ? RunOnDatabase(*b.connection, q) : Answer{});
+            answers.push_back(b.ready ? RunOnDatabase(*b.connection, q, b.serverPid, options.dbTimeout) : Answer{});
             line += QStringLiteral(" | ") + Cell(answers.back());
         }
-        const Answer reference =
-            haveReference ? RunReference(audit, q, options.referenceTimeout) : Answer{};
+        // Every question of a function walks the same loops in the evaluator: once one was
+        // stopped, the others of that function would be too.
+        const bool referenceGaveUp = std::find(stoppedReference.begin(), stoppedReference.end(),
+                                               q.function) != stoppedReference.end();
+        const Answer reference = haveReference && !referenceGaveUp
+                                     ? RunReference(audit, q, options.referenceTimeout)
+                                     : Answer{};
+        if (reference.state == Answer::State::TimedOut)
+            stoppedReference.push_back(q.function);
         line += QStringLiteral(" | ") + Cell(reference);
         QStringList verdict;
         const Answer* first = nullptr;
@@ -591,7 +775,8 @@ int main(int argc, char** argv)
                 ++failed;
                 verdict << QStringLiteral("%1 FAILED: %2").arg(backends[i].name, a.error);
             }
-            if (a.state == Answer::State::Done && a.seconds > q.aim) {
+            if ((a.state == Answer::State::Done && a.seconds > q.aim) ||
+                a.state == Answer::State::TimedOut) {
                 ++missed;
                 verdict << QStringLiteral("%1 over aim").arg(backends[i].name);
             }
@@ -617,12 +802,15 @@ int main(int argc, char** argv)
         Print(line + QStringLiteral(" | ") + verdict.join(QStringLiteral("; ")));
     }
     Print(QStringLiteral("Aims: single account or server %1 s, [ALL] %2 s. Over aim: %3; row "
-                         "mismatches: %4; failures: %5.")
+                         "mismatches: %4; failures: %5. Load average %6 at the start, %7 at "
+                         "the end (%8 processors).")
               .arg(kSingleAim)
               .arg(kAllAim)
               .arg(missed)
               .arg(mismatched)
-              .arg(failed));
+              .arg(failed)
+              .arg(startLoad, LoadAverage())
+              .arg(QThread::idealThreadCount()));
     if (options.keep)
         Print(QStringLiteral("Kept: %1%2").arg(dir, pg ? QStringLiteral(" and PostgreSQL database ") +
                                                              QString::fromLatin1(pg->Name())

@@ -917,8 +917,10 @@ bool WritePostgresRows(const AccessData& data, const QString& schemaSql, CopyWri
 
 } // namespace
 
-bool WritePostgres(const AccessData& data, const QByteArray& conninfo, const QString& schemaSql,
-                   QString& error)
+namespace {
+
+template <typename Work>
+bool WithPostgres(const QByteArray& conninfo, QString& error, Work work)
 {
     PGconn* conn = PQconnectdb(conninfo.constData());
     if (PQstatus(conn) != CONNECTION_OK) {
@@ -928,12 +930,25 @@ bool WritePostgres(const AccessData& data, const QByteArray& conninfo, const QSt
         return false;
     }
     CopyWriter writer(conn);
-    const bool ok = writer.Exec("SET client_min_messages = warning") &&
-                    WritePostgresRows(data, schemaSql, writer);
+    const bool ok = writer.Exec("SET client_min_messages = warning") && work(writer);
     if (!ok)
-        error = QStringLiteral("Loading PostgreSQL failed: %1").arg(writer.Error().trimmed());
+        error = QStringLiteral("PostgreSQL: %1").arg(writer.Error().trimmed());
     PQfinish(conn);
     return ok;
+}
+
+} // namespace
+
+bool WritePostgres(const AccessData& data, const QByteArray& conninfo, const QString& schemaSql,
+                   QString& error)
+{
+    return WithPostgres(conninfo, error,
+                        [&](CopyWriter& writer) { return WritePostgresRows(data, schemaSql, writer); });
+}
+
+bool ExecPostgres(const QByteArray& conninfo, const QString& sql, QString& error)
+{
+    return WithPostgres(conninfo, error, [&](CopyWriter& writer) { return writer.Exec(sql.toUtf8()); });
 }
 
 } // namespace velmora::bench

@@ -125,4 +125,7 @@ bool WriteSqlite(const AccessData& data, const QString& file, QString& error);
 bool WritePostgres(const AccessData& data, const QByteArray& conninfo, const QString& schemaSql,
                    QString& error);
 
+// Runs `sql` (one or more statements) on the database `conninfo` names.
+bool ExecPostgres(const QByteArray& conninfo, const QString& sql, QString& error);
+
 } // namespace velmora::bench
