@@ -41,14 +41,15 @@ QList<FieldDef> AccessFields(const QList<QPair<const char*, int>>& texts,
 AccessRows ReadAccessRows(data::Statement& statement, const QList<FieldDef>& fields)
 {
     AccessRows result;
-    result.columns = statement.FieldNames();
     QList<const FieldDef*> defs;
-    for (const QString& column : result.columns) {
+    for (const QString& column : statement.FieldNames()) {
         const FieldDef* def = nullptr;
         for (const FieldDef& f : fields)
             if (f.name.compare(column, Qt::CaseInsensitive) == 0)
                 def = &f;
         defs << def;
+        // A server may fold the names of a function's columns to lower case.
+        result.columns << (def ? def->name : column);
     }
     for (; statement.Active() && !statement.Eof(); statement.Next()) {
         QVariantList row;

@@ -31,8 +31,9 @@ QList<data::FieldDef> AccessFields(const QList<QPair<const char*, int>>& texts,
                                    const QList<data::FieldDef>& rights);
 
 // The rows of an open statement from its current row to the end, every column in the
-// statement's order; a column that is one of `fields` is read as that field holds it
-// (rights as booleans), any other column as it came. Texts are never cut.
+// statement's order; a column that is one of `fields` is named and read as that field
+// (rights as booleans), whatever case the database gave its name; any other column comes
+// as it came. Texts are never cut.
 struct AccessRows
 {
     QStringList columns;

@@ -2,7 +2,9 @@
 // audit database of tests/data/views_audit.json.
 
 #include "applib/Log.h"
+#include "store/AuditDatabase.h"
 #include "store/ConnectionDM.h"
+#include "support/PgTestServer.h"
 #include "support/QtPrinters.h"
 
 #include <QFile>
@@ -73,8 +75,9 @@ class CliAccessTest : public ::testing::Test
     QString home;
 };
 
-// The embedded database filled by hand with tests/data/views_audit.json.
-class HandFilledTest : public CliAccessTest
+// The audit database filled by hand with tests/data/views_audit.json: the embedded one and,
+// when the test server is there, one on PostgreSQL.
+class HandFilledTest : public CliAccessTest, public ::testing::WithParamInterface<const char*>
 {
   protected:
     void SetUp() override
@@ -82,22 +85,36 @@ class HandFilledTest : public CliAccessTest
         CliAccessTest::SetUp();
         if (HasFatalFailure())
             return;
+        const velmora::store::ProgramFolder folder(home);
+        if (QLatin1String(GetParam()) == QLatin1String("PostgreSQL")) {
+            VELMORA_CREATE_PG_DATABASE(pg);
+            QString report, error;
+            ASSERT_TRUE(velmora::store::InitServerDatabase(folder, pg.Params(), report, error))
+                << error.toStdString();
+        }
         QFile file(QStringLiteral(VELMORA_TEST_DATA_DIR "/views_audit.json"));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        velmora::store::TConnectionDM connection{velmora::store::ProgramFolder(home)};
+        velmora::store::TConnectionDM connection{folder};
         connection.Connect();
         for (const QJsonValue& sql :
              QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("sql")].toArray())
             connection.Connection().ExecDirect(sql.toString());
     }
+
+    velmora::test::PgTestDatabase pg;
 };
+
+INSTANTIATE_TEST_SUITE_P(Backends, HandFilledTest, ::testing::Values("SQLite", "PostgreSQL"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
 
 QStringList Words(const char* text)
 {
     return QString::fromUtf8(text).split(QLatin1Char(' '));
 }
 
-TEST_F(HandFilledTest, QuestionsAnsweredInCsv)
+TEST_P(HandFilledTest, QuestionsAnsweredInCsv)
 {
     struct Case
     {
@@ -149,7 +166,7 @@ TEST_F(HandFilledTest, QuestionsAnsweredInCsv)
     }
 }
 
-TEST_F(HandFilledTest, QuestionsAnsweredInJsonAndToAFile)
+TEST_P(HandFilledTest, QuestionsAnsweredInJsonAndToAFile)
 {
     Result r = Run(Words("resource-access --domain CORP --server FS1 --show shares --format json"));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
@@ -176,7 +193,7 @@ TEST_F(HandFilledTest, QuestionsAnsweredInJsonAndToAFile)
               QStringList{QStringLiteral("FS2|Carol|false|false|true")});
 }
 
-TEST_F(HandFilledTest, LookupLists)
+TEST_P(HandFilledTest, LookupLists)
 {
     struct Case
     {
@@ -208,7 +225,7 @@ TEST_F(HandFilledTest, LookupLists)
     }
 }
 
-TEST_F(HandFilledTest, BadArgumentsNameWhatIsWrong)
+TEST_P(HandFilledTest, BadArgumentsNameWhatIsWrong)
 {
     struct Case
     {

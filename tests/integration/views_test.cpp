@@ -2,7 +2,9 @@
 // (tests/data/views_audit.json), answered by the database's own access-rights functions.
 
 #include "applib/Exceptions.h"
+#include "store/AuditDatabase.h"
 #include "support/AuditFixture.h"
+#include "support/PgTestServer.h"
 #include "views/AccessRows.h"
 #include "views/LookupDM.h"
 #include "views/ResourceAccessDM.h"
@@ -37,12 +39,22 @@ QStringList Lines(const views::AccessRows& rows)
     return lines;
 }
 
-class ViewsTest : public AuditFixture
+// Runs on the embedded database and, when the test server is there, on PostgreSQL.
+class ViewsTest : public AuditFixture, public ::testing::WithParamInterface<const char*>
 {
   protected:
     void SetUp() override
     {
         AuditFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        if (QLatin1String(GetParam()) == QLatin1String("PostgreSQL")) {
+            VELMORA_CREATE_PG_DATABASE(pg);
+            QString report, error;
+            ASSERT_TRUE(
+                store::InitServerDatabase(store::ProgramFolder(home), pg.Params(), report, error))
+                << error.toStdString();
+        }
         connection = std::make_unique<store::TConnectionDM>(store::ProgramFolder(home));
         connection->Connect();
         QFile file(QStringLiteral(VELMORA_TEST_DATA_DIR "/views_audit.json"));
@@ -70,9 +82,15 @@ class ViewsTest : public AuditFixture
     std::unique_ptr<TLookupDM> lookups;
     std::unique_ptr<views::TUserAccessDM> userAccess;
     std::unique_ptr<views::TResourceAccessDM> resourceAccess;
+    PgTestDatabase pg;
 };
 
-TEST_F(ViewsTest, LookupListsWithTheirKeywordRows)
+INSTANTIATE_TEST_SUITE_P(Backends, ViewsTest, ::testing::Values("SQLite", "PostgreSQL"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param);
+                         });
+
+TEST_P(ViewsTest, LookupListsWithTheirKeywordRows)
 {
     lookups->RefreshLookups();
     EXPECT_EQ(List(lookups->DomainList(), QStringLiteral("DomainName")),
@@ -126,7 +144,7 @@ TEST_F(ViewsTest, LookupListsWithTheirKeywordRows)
 
 // Excluding "Pre Sales" must not mark "Sales", whose name followed by a comma occurs in
 // "Pre Sales,": marks follow whole SIDs.
-TEST_F(ViewsTest, ExcludedGroupsAreMarkedBySid)
+TEST_P(ViewsTest, ExcludedGroupsAreMarkedBySid)
 {
     lookups->LoadDomainAccounts(QStringLiteral("CORP"));
     auto marked = [&](const QString& sids) {
@@ -156,7 +174,7 @@ TEST_F(ViewsTest, ExcludedGroupsAreMarkedBySid)
     EXPECT_EQ(lookups->ExcludeGroups({}).sids, QString());
 }
 
-TEST_F(ViewsTest, AccessRelationLevels)
+TEST(AccessLevels, LettersOfTheChoices)
 {
     const char* userLevels[] = {"", "G", "E", "GE"};
     for (int kind = 0; kind < 4; ++kind)
@@ -181,7 +199,7 @@ struct UserCase
     QStringList rows;
 };
 
-TEST_F(ViewsTest, UserAccessChoosesFunctionAndArguments)
+TEST_P(ViewsTest, UserAccessChoosesFunctionAndArguments)
 {
     using namespace views;
     const QString all = QStringLiteral("[ALL]");
@@ -332,7 +350,7 @@ TEST_F(ViewsTest, UserAccessChoosesFunctionAndArguments)
     }
 }
 
-TEST_F(ViewsTest, UserAccessKeepsOneStatementOpenAndNamesAnUnknownAccount)
+TEST_P(ViewsTest, UserAccessKeepsOneStatementOpenAndNamesAnUnknownAccount)
 {
     lookups->LoadDomainAccounts(QStringLiteral("CORP"));
     userAccess->OpenUserShares(QStringLiteral("CORP"), QStringLiteral("alice"),
@@ -366,7 +384,7 @@ struct ResourceCase
     QStringList rows;
 };
 
-TEST_F(ViewsTest, ResourceAccessPassesServerShareAndLevel)
+TEST_P(ViewsTest, ResourceAccessPassesServerShareAndLevel)
 {
     using namespace views;
     const QString all = QStringLiteral("[ALL]");
