@@ -429,7 +429,7 @@ class PostgresDatabase
   private:
     bool Admin(const QByteArray& sql, QString& error) const
     {
-        PGconn* conn = PQconnectdb((m_conninfo + " dbname=postgres").constData());
+        PGconn* conn = PQconnectdb((m_conninfo + " dbname=postgres options='-c client_min_messages=warning'").constData());
         bool ok = PQstatus(conn) == CONNECTION_OK;
         if (ok) {
             PGresult* result = PQexec(conn, sql.constData());
