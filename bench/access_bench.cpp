@@ -379,12 +379,14 @@ class PostgresDatabase
         return Admin("DROP DATABASE IF EXISTS " + m_name, error) &&
                Admin("CREATE DATABASE " + m_name, error);
     }
-    ~PostgresDatabase()
+    // Drops the database unless it is to be kept; call it once its connections are closed.
+    bool Drop(QString& error)
     {
-        if (!m_name.isEmpty() && !m_keep) {
-            QString ignored;
-            Admin("DROP DATABASE IF EXISTS " + m_name, ignored);
-        }
+        if (m_name.isEmpty() || m_keep)
+            return true;
+        const bool ok = Admin("DROP DATABASE IF EXISTS " + m_name, error);
+        m_name.clear();
+        return ok;
     }
     void Keep() { m_keep = true; }
     // An existing database, loaded by an earlier run with the same seed and scale; kept.
@@ -815,5 +817,9 @@ int main(int argc, char** argv)
         Print(QStringLiteral("Kept: %1%2").arg(dir, pg ? QStringLiteral(" and PostgreSQL database ") +
                                                              QString::fromLatin1(pg->Name())
                                                        : QString()));
+    // The connections go first: a database cannot be dropped while it is in use.
+    backends.clear();
+    if (pg && !pg->Drop(error))
+        Print(QStringLiteral("PostgreSQL: the benchmark's database was not dropped: %1").arg(error));
     return mismatched || failed ? 1 : 0;
 }
