@@ -584,13 +584,17 @@ int main(int argc, char** argv)
     }
 
     const QString startLoad = LoadAverage();
-    QTemporaryDir temp;
-    const QString dir = options.dir.isEmpty() ? temp.path() : options.dir;
+    // A temporary folder only when none is named; it goes at the end unless kept.
+    std::optional<QTemporaryDir> temp;
+    if (options.dir.isEmpty())
+        temp.emplace();
+    const QString dir = temp ? temp->path() : options.dir;
     if (!QDir().mkpath(dir)) {
         Print(QStringLiteral("velmora-bench-access: cannot make the folder %1").arg(dir));
         return 1;
     }
-    temp.setAutoRemove(!options.keep);
+    if (temp)
+        temp->setAutoRemove(!options.keep);
 
     QElapsedTimer timer;
     timer.start();
