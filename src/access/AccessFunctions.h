@@ -69,6 +69,14 @@ bool ParseAllGroupsFlag(const QVariant& value);
 // The error text for a level argument that is not one of the accepted letter sets.
 QString BadLevelText(AccessFunction function, const QString& level);
 
+// Standard access masks: the share rights, and the two masks a folder entry's FullControl
+// column records (1: 0x001F01FF, 2: 0x000F01FF, the latter without SYNCHRONIZE).
+inline constexpr quint32 kShareFull = 0x001F01FF;
+inline constexpr quint32 kShareChange = 0x001301BF;
+inline constexpr quint32 kShareRead = 0x001200A9;
+inline constexpr quint32 kFolderFull = 0x001F01FF;
+inline constexpr quint32 kFolderFullNoSync = 0x000F01FF;
+
 inline const char kEveryoneSid[] = "S-1-1-0";
 inline const char kAllMarker[] = "[ALL]";
 

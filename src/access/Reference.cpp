@@ -10,12 +10,6 @@ namespace velmora::access {
 
 namespace {
 
-constexpr quint32 kShareFull = 0x001F01FF;
-constexpr quint32 kShareChange = 0x001301BF;
-constexpr quint32 kShareRead = 0x001200A9;
-constexpr quint32 kFolderFull = 0x001F01FF;
-constexpr quint32 kFolderFullNoSync = 0x000F01FF;
-
 // Rights bits in column order.
 constexpr quint32 kFullControlBit = 1u << 0;
 constexpr quint32 kChangeBit = 1u << 1;

@@ -17,11 +17,6 @@ namespace velmora::access {
 
 namespace {
 
-constexpr quint32 kShareFull = 0x001F01FF;
-constexpr quint32 kShareChange = 0x001301BF;
-constexpr quint32 kShareRead = 0x001200A9;
-constexpr quint32 kFolderFull = 0x001F01FF;
-constexpr quint32 kFolderFullNoSync = 0x000F01FF;
 constexpr int kFixedSidWidth = 47; // User2Group pads its SIDs with blanks to this width
 
 // ---------------------------------------------------------------------------------------
