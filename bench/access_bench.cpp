@@ -31,22 +31,22 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QThread>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <sqlite3.h>
-#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <libpq-fe.h>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 
@@ -69,7 +69,13 @@ struct Question
 // What one implementation answered: time, rows and an order-free digest of the rows.
 struct Answer
 {
-    enum class State { Done, Failed, TimedOut, Skipped } state = State::Skipped;
+    enum class State
+    {
+        Done,
+        Failed,
+        TimedOut,
+        Skipped
+    } state = State::Skipped;
     double seconds = 0;
     double cpu = -1; // CPU seconds of this process and the database server's (-1: unknown)
     qint64 rows = 0;
@@ -156,18 +162,27 @@ std::vector<Question> Questions(const bench::AccessData& data)
         for (const char* level : {"", "G"})
             out.push_back({f, groupLabel, {domain, group, QString(), QLatin1String(level)}});
     }
-    out.push_back({AccessFunction::FoldersForUser, userLabel + QStringLiteral(" excl 2"),
+    out.push_back({AccessFunction::FoldersForUser,
+                   userLabel + QStringLiteral(" excl 2"),
                    {domain, user, excluded.join(QStringLiteral(", ")), QStringLiteral("G")}});
     for (AccessFunction f :
          {AccessFunction::SharesForAllUsersGroups, AccessFunction::FoldersForAllUsersGroups}) {
-        out.push_back({f, QStringLiteral("[ALL] users"), {domain, 0, QString(), QString()}, kAllAim});
-        out.push_back({f, QStringLiteral("[ALL] groups"), {domain, 1, QString(), QString()}, kAllAim});
-        out.push_back({f, QStringLiteral("[ALL] groups"), {domain, 1, QString(), QStringLiteral("G")}, kAllAim});
+        out.push_back(
+            {f, QStringLiteral("[ALL] users"), {domain, 0, QString(), QString()}, kAllAim});
+        out.push_back(
+            {f, QStringLiteral("[ALL] groups"), {domain, 1, QString(), QString()}, kAllAim});
+        out.push_back({f,
+                       QStringLiteral("[ALL] groups"),
+                       {domain, 1, QString(), QStringLiteral("G")},
+                       kAllAim});
     }
     // Every user through its groups: the biggest answer a user can ask for.
     for (AccessFunction f :
          {AccessFunction::SharesForAllUsersGroups, AccessFunction::FoldersForAllUsersGroups})
-        out.push_back({f, QStringLiteral("[ALL] users"), {domain, 0, QString(), QStringLiteral("G")}, kAllAim});
+        out.push_back({f,
+                       QStringLiteral("[ALL] users"),
+                       {domain, 0, QString(), QStringLiteral("G")},
+                       kAllAim});
     for (AccessFunction f :
          {AccessFunction::UsersToServerShare, AccessFunction::UsersToServerShareFolders}) {
         for (const char* level : {"S", "H", "X", "ES", "EX"})
@@ -230,14 +245,13 @@ Answer RunOnDatabase(data::Connection& connection, const Question& q, qint64 ser
     const double cpuStart = ProcessCpuSeconds();
     const double serverCpuStart = OtherProcessCpuSeconds(serverPid);
     const QStringList names = access::ArgumentNames(q.function);
-    QString sql = QStringLiteral("SELECT * FROM ") + access::FunctionName(q.function) +
-                  QLatin1Char('(');
+    QString sql =
+        QStringLiteral("SELECT * FROM ") + access::FunctionName(q.function) + QLatin1Char('(');
     for (int i = 0; i < names.size(); ++i)
         sql += (i ? QStringLiteral(", :") : QStringLiteral(":")) + names[i];
     sql += QLatin1Char(')');
-    const QStringList rights = access::IsFolderFunction(q.function)
-                                   ? access::FolderRightColumns()
-                                   : access::ShareRightColumns();
+    const QStringList rights = access::IsFolderFunction(q.function) ? access::FolderRightColumns()
+                                                                    : access::ShareRightColumns();
     const QString accountColumn = access::IsResourceSide(q.function)
                                       ? QStringLiteral("UserName")
                                       : QStringLiteral("UserGroupName");
@@ -294,7 +308,8 @@ Answer RunOnDatabase(data::Connection& connection, const Question& q, qint64 ser
     answer.cpu = ProcessCpuSeconds() - cpuStart;
     if (serverPid > 0) {
         const double serverCpu = OtherProcessCpuSeconds(serverPid);
-        answer.cpu = serverCpu < 0 || serverCpuStart < 0 ? -1 : answer.cpu + serverCpu - serverCpuStart;
+        answer.cpu =
+            serverCpu < 0 || serverCpuStart < 0 ? -1 : answer.cpu + serverCpu - serverCpuStart;
     }
     return answer;
 }
@@ -431,7 +446,8 @@ class PostgresDatabase
   private:
     bool Admin(const QByteArray& sql, QString& error) const
     {
-        PGconn* conn = PQconnectdb((m_conninfo + " dbname=postgres options='-c client_min_messages=warning'").constData());
+        PGconn* conn = PQconnectdb(
+            (m_conninfo + " dbname=postgres options='-c client_min_messages=warning'").constData());
         bool ok = PQstatus(conn) == CONNECTION_OK;
         if (ok) {
             PGresult* result = PQexec(conn, sql.constData());
@@ -439,7 +455,8 @@ class PostgresDatabase
             PQclear(result);
         }
         if (!ok)
-            error = QStringLiteral("PostgreSQL: %1").arg(QString::fromUtf8(PQerrorMessage(conn)).trimmed());
+            error = QStringLiteral("PostgreSQL: %1")
+                        .arg(QString::fromUtf8(PQerrorMessage(conn)).trimmed());
         PQfinish(conn);
         return ok;
     }
@@ -621,8 +638,8 @@ int main(int argc, char** argv)
     if (!options.noSqlite) {
         Backend b{QStringLiteral("SQLite"), std::make_unique<data::Connection>(), false, 0};
         const bool reuse = !options.sqliteFile.isEmpty();
-        const QString file = reuse ? options.sqliteFile
-                                   : QDir(dir).filePath(QStringLiteral("access-bench.db"));
+        const QString file =
+            reuse ? options.sqliteFile : QDir(dir).filePath(QStringLiteral("access-bench.db"));
         if (!reuse)
             QFile::remove(file);
         timer.restart();
@@ -669,8 +686,8 @@ int main(int argc, char** argv)
         } else if (schema.isEmpty()) {
             Print(QStringLiteral("PostgreSQL: the program has no schema script for it yet"));
         } else if (!pg->Create(conninfo, error) ||
-                   !bench::WritePostgres(data, pg->Conninfo(), schema + QLatin1Char('\n') + functions,
-                                         error)) {
+                   !bench::WritePostgres(data, pg->Conninfo(),
+                                         schema + QLatin1Char('\n') + functions, error)) {
             Print(QStringLiteral("PostgreSQL: %1").arg(error));
         } else {
             Print(QStringLiteral("PostgreSQL: loaded database %1 in %2 s (COPY, then ANALYZE)")
@@ -698,7 +715,8 @@ int main(int argc, char** argv)
     for (Backend& b : backends) {
         QString missing;
         if (b.ready && !access::HasAccessFunctions(*b.connection, missing)) {
-            Print(QStringLiteral("%1: the access-rights functions are missing: %2").arg(b.name, missing));
+            Print(QStringLiteral("%1: the access-rights functions are missing: %2")
+                      .arg(b.name, missing));
             b.ready = false;
         }
     }
@@ -737,7 +755,8 @@ int main(int argc, char** argv)
                          .arg(QStringLiteral("aim"), 5);
     for (const Backend& b : backends)
         header += QStringLiteral(" | %1").arg(b.name + QStringLiteral(" wall, cpu, rows"), -26);
-    header += QStringLiteral(" | %1 | verdict").arg(QStringLiteral("reference wall, cpu, rows"), -26);
+    header +=
+        QStringLiteral(" | %1 | verdict").arg(QStringLiteral("reference wall, cpu, rows"), -26);
     Print(QStringLiteral("wall: seconds to run the function and read every row through the "
                          "program's statement class; cpu: CPU seconds of this process and, for "
                          "PostgreSQL, of the server process serving the connection (wall time "
@@ -749,8 +768,9 @@ int main(int argc, char** argv)
     std::vector<AccessFunction> stoppedReference;
     for (const Question& q : Questions(data)) {
         const QString name = QString::fromLatin1(FunctionShortName(q.function));
-        if (!options.only.isEmpty() && !(name + QLatin1Char(' ') + q.label + QLatin1Char(' ') +
-                                         LevelOf(q)).contains(options.only, Qt::CaseInsensitive))
+        if (!options.only.isEmpty() &&
+            !(name + QLatin1Char(' ') + q.label + QLatin1Char(' ') + LevelOf(q))
+                 .contains(options.only, Qt::CaseInsensitive))
             continue;
         QString line = QStringLiteral("%1 %2 %3 %4")
                            .arg(name, -15)
@@ -759,7 +779,9 @@ int main(int argc, char** argv)
                            .arg(q.aim, 5, 'f', 1);
         std::vector<Answer> answers;
         for (Backend& b : backends) {
-            answers.push_back(b.ready ? RunOnDatabase(*b.connection, q, b.serverPid, options.dbTimeout) : Answer{});
+            answers.push_back(b.ready
+                                  ? RunOnDatabase(*b.connection, q, b.serverPid, options.dbTimeout)
+                                  : Answer{});
             line += QStringLiteral(" | ") + Cell(answers.back());
         }
         // Every question of a function walks the same loops in the evaluator: once one was
@@ -818,12 +840,14 @@ int main(int argc, char** argv)
               .arg(startLoad, LoadAverage())
               .arg(QThread::idealThreadCount()));
     if (options.keep)
-        Print(QStringLiteral("Kept: %1%2").arg(dir, pg ? QStringLiteral(" and PostgreSQL database ") +
-                                                             QString::fromLatin1(pg->Name())
-                                                       : QString()));
+        Print(QStringLiteral("Kept: %1%2")
+                  .arg(dir, pg ? QStringLiteral(" and PostgreSQL database ") +
+                                     QString::fromLatin1(pg->Name())
+                               : QString()));
     // The connections go first: a database cannot be dropped while it is in use.
     backends.clear();
     if (pg && !pg->Drop(error))
-        Print(QStringLiteral("PostgreSQL: the benchmark's database was not dropped: %1").arg(error));
+        Print(
+            QStringLiteral("PostgreSQL: the benchmark's database was not dropped: %1").arg(error));
     return mismatched || failed ? 1 : 0;
 }

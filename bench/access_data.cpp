@@ -81,13 +81,17 @@ struct WellKnown
     const char* sid;
     const char* name;
 };
-constexpr WellKnown kWellKnown[] = {
-    {"S-1-1-0", "Everyone"},           {"S-1-5-32-544", "Administrators"},
-    {"S-1-5-32-550", "Print Operators"}, {"S-1-5-32-546", "Guests"},
-    {"S-1-5-32-548", "Account Operators"}, {"S-1-5-32-552", "Replicator"},
-    {"S-1-5-32-549", "Server Operators"}, {"S-1-5-32-551", "Backup Operators"},
-    {"S-1-5-18", "LocalSystem"},       {"S-1-5-19", "LocalService"},
-    {"S-1-5-20", "NetworkService"}};
+constexpr WellKnown kWellKnown[] = {{"S-1-1-0", "Everyone"},
+                                    {"S-1-5-32-544", "Administrators"},
+                                    {"S-1-5-32-550", "Print Operators"},
+                                    {"S-1-5-32-546", "Guests"},
+                                    {"S-1-5-32-548", "Account Operators"},
+                                    {"S-1-5-32-552", "Replicator"},
+                                    {"S-1-5-32-549", "Server Operators"},
+                                    {"S-1-5-32-551", "Backup Operators"},
+                                    {"S-1-5-18", "LocalSystem"},
+                                    {"S-1-5-19", "LocalService"},
+                                    {"S-1-5-20", "NetworkService"}};
 
 // Folder permission masks as a refresh meets them.
 constexpr uint32_t kFullMask = 0x001F01FF;
@@ -162,9 +166,10 @@ class Generator
         m_domains.resize(size.domains);
         for (int d = 0; d < size.domains; ++d) {
             m_data.domainNames.push_back(kDomainNames[d]);
-            const QByteArray domainSid = "S-1-5-21-" + Number(1000000000u + m_random.Below(2000000000)) +
-                                         '-' + Number(1000000000u + m_random.Below(2000000000)) +
-                                         '-' + Number(100000000u + m_random.Below(900000000));
+            const QByteArray domainSid = "S-1-5-21-" +
+                                         Number(1000000000u + m_random.Below(2000000000)) + '-' +
+                                         Number(1000000000u + m_random.Below(2000000000)) + '-' +
+                                         Number(100000000u + m_random.Below(900000000));
             DomainAccounts& dom = m_domains[d];
             const int groups = Share(size.groups, size.domains, d);
             const int users = Share(size.users, size.domains, d);
@@ -193,7 +198,8 @@ class Generator
                 if (u >= names)
                     name += Number(u / names + 1);
                 const bool admin = m_random.Below(1000) < 5;
-                const int user = AddAccount(domainSid + '-' + Number(100000 + u), name, d, false, admin);
+                const int user =
+                    AddAccount(domainSid + '-' + Number(100000 + u), name, d, false, admin);
                 dom.users.push_back(user);
                 Member(user, dom.domainUsers);
                 if (admin)
@@ -316,9 +322,8 @@ class Generator
         std::vector<int> perServer(servers, 0);
         const int rest = size.shares - int(m_data.shares.size());
         for (int i = 0; i < rest; ++i) {
-            const int server = i < int(members.size())
-                                   ? members[i]
-                                   : members[m_random.Below(int(members.size()))];
+            const int server =
+                i < int(members.size()) ? members[i] : members[m_random.Below(int(members.size()))];
             const int k = perServer[server]++;
             QByteArray name = kShareNames[k % std::size(kShareNames)];
             if (k >= int(std::size(kShareNames)))
@@ -417,8 +422,8 @@ class Generator
                 }
                 children.push_back(0);
                 m_data.folders.push_back({share, path});
-                const bool inherit = parent >= 0 && deficit > -200 &&
-                                     (deficit > 0 || m_random.Percent(85));
+                const bool inherit =
+                    parent >= 0 && deficit > -200 && (deficit > 0 || m_random.Percent(85));
                 if (inherit) {
                     for (int e = 0; e < entryCount[parent]; ++e) {
                         BenchFolderEntry copy = m_data.folderEntries[firstEntry[parent] + e];
@@ -440,7 +445,8 @@ class Generator
         // The last folders may leave the total short by a few: top it up at the end.
         Random spread(size.seed ^ 0xF01DE5);
         while (int64_t(m_data.folderEntries.size()) < size.folderEntries) {
-            const int folder = int(m_data.folders.size()) - 1 - spread.Below(std::min(size.folders, 1000));
+            const int folder =
+                int(m_data.folders.size()) - 1 - spread.Below(std::min(size.folders, 1000));
             const BenchShare& sh = m_data.shares[m_data.folders[folder].share];
             ExplicitEntry(folder, m_domains[m_data.servers[sh.server].domain]);
         }
@@ -579,7 +585,8 @@ class SqliteWriter
     }
     void Text(int column, const QByteArray& text)
     {
-        sqlite3_bind_text(m_statement, column, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(m_statement, column, text.constData(), int(text.size()),
+                          SQLITE_TRANSIENT);
     }
     void Int(int column, int value) { sqlite3_bind_int(m_statement, column, value); }
     void Null(int column) { sqlite3_bind_null(m_statement, column); }
@@ -610,7 +617,8 @@ QByteArray PaddedSid(const QByteArray& sid)
 
 bool WriteSqliteRows(const AccessData& data, SqliteWriter& w)
 {
-    for (const QString& statement : store::SplitScript(store::SchemaScript(QStringLiteral("SQLite"))))
+    for (const QString& statement :
+         store::SplitScript(store::SchemaScript(QStringLiteral("SQLite"))))
         if (!w.Exec(statement.toUtf8()))
             return false;
     if (!w.Exec("BEGIN"))
@@ -751,8 +759,8 @@ class CopyWriter
     {
         PGresult* result = PQexec(m_conn, sql.constData());
         const ExecStatusType status = PQresultStatus(result);
-        const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ||
-                        status == PGRES_EMPTY_QUERY;
+        const bool ok =
+            status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY;
         if (!ok)
             m_error = QStringLiteral("%1: %2").arg(QString::fromUtf8(sql.left(60)),
                                                    QString::fromUtf8(PQresultErrorMessage(result)));
@@ -764,8 +772,9 @@ class CopyWriter
         PGresult* result = PQexec(m_conn, "COPY " + table + " (" + columns + ") FROM STDIN");
         const bool ok = PQresultStatus(result) == PGRES_COPY_IN;
         if (!ok)
-            m_error = QStringLiteral("COPY %1: %2").arg(QString::fromUtf8(table),
-                                                       QString::fromUtf8(PQresultErrorMessage(result)));
+            m_error =
+                QStringLiteral("COPY %1: %2")
+                    .arg(QString::fromUtf8(table), QString::fromUtf8(PQresultErrorMessage(result)));
         PQclear(result);
         m_buffer.clear();
         return ok;
@@ -850,8 +859,12 @@ bool WritePostgresRows(const AccessData& data, const QString& schemaSql, CopyWri
     if (!w.Begin("Servers", "ProviderName, DomainName, Server, isDC, isOnline"))
         return false;
     for (const BenchServer& server : data.servers)
-        if (!w.Field(kProviderName).Field(data.domainNames[server.domain]).Field(server.name)
-                 .Field(server.isDC ? 1 : 0).Field(1).EndRow())
+        if (!w.Field(kProviderName)
+                 .Field(data.domainNames[server.domain])
+                 .Field(server.name)
+                 .Field(server.isDC ? 1 : 0)
+                 .Field(1)
+                 .EndRow())
             return false;
     if (!w.End())
         return false;
@@ -863,8 +876,11 @@ bool WritePostgresRows(const AccessData& data, const QString& schemaSql, CopyWri
                  "SID, UserGroupName, DomainName, isGroup, hasAdminRights, DomainController"))
         return false;
     for (const BenchAccount& a : data.accounts) {
-        w.Field(a.sid).Field(a.name).Field(a.domain < 0 ? QByteArray("BUILTIN") : data.domainNames[a.domain])
-            .Field(a.isGroup ? 1 : 0).Field(a.admin ? 1 : 0);
+        w.Field(a.sid)
+            .Field(a.name)
+            .Field(a.domain < 0 ? QByteArray("BUILTIN") : data.domainNames[a.domain])
+            .Field(a.isGroup ? 1 : 0)
+            .Field(a.admin ? 1 : 0);
         if (a.domain < 0)
             w.NullField();
         else
@@ -875,30 +891,41 @@ bool WritePostgresRows(const AccessData& data, const QString& schemaSql, CopyWri
     if (!w.End() || !w.Begin("User2Group", "UserGroupSID, GroupSID"))
         return false;
     for (const auto& [member, group] : data.memberships)
-        if (!w.Field(PaddedSid(data.accounts[member].sid)).Field(PaddedSid(data.accounts[group].sid)).EndRow())
+        if (!w.Field(PaddedSid(data.accounts[member].sid))
+                 .Field(PaddedSid(data.accounts[group].sid))
+                 .EndRow())
             return false;
     if (!w.End() || !w.Begin("ServerShares", "GUID, Server, Share, isIPC"))
         return false;
     for (int i = 0; i < int(data.shares.size()); ++i)
-        if (!w.Field(data.ShareGuid(i)).Field(data.servers[data.shares[i].server].name)
-                 .Field(data.shares[i].name).Field(data.shares[i].isIPC ? 1 : 0).EndRow())
+        if (!w.Field(data.ShareGuid(i))
+                 .Field(data.servers[data.shares[i].server].name)
+                 .Field(data.shares[i].name)
+                 .Field(data.shares[i].isIPC ? 1 : 0)
+                 .EndRow())
             return false;
-    if (!w.End() ||
-        !w.Begin("ShareAccessList", "ServerShareGUID, UserGroupSID, FullAccess, ChangeAccess, ReadAccess"))
+    if (!w.End() || !w.Begin("ShareAccessList",
+                             "ServerShareGUID, UserGroupSID, FullAccess, ChangeAccess, ReadAccess"))
         return false;
     for (const BenchShareEntry& e : data.shareEntries)
-        if (!w.Field(data.ShareGuid(e.share)).Field(data.accounts[e.account].sid).Field(e.full)
-                 .Field(e.change).Field(e.read).EndRow())
+        if (!w.Field(data.ShareGuid(e.share))
+                 .Field(data.accounts[e.account].sid)
+                 .Field(e.full)
+                 .Field(e.change)
+                 .Field(e.read)
+                 .EndRow())
             return false;
     if (!w.End() || !w.Begin("sharefolders", "GUID, ServerShareGUID, FolderName"))
         return false;
     for (int i = 0; i < int(data.folders.size()); ++i)
-        if (!w.Field(data.FolderGuid(i)).Field(data.ShareGuid(data.folders[i].share))
-                 .Field(data.folders[i].path).EndRow())
+        if (!w.Field(data.FolderGuid(i))
+                 .Field(data.ShareGuid(data.folders[i].share))
+                 .Field(data.folders[i].path)
+                 .EndRow())
             return false;
-    if (!w.End() ||
-        !w.Begin("folderaccesslist", "FolderGUID, UserGroupSID, ListDirectory, AddFile, "
-                                     "AddSubdirectory, Traverse, DeleteChild, _Delete, FullControl"))
+    if (!w.End() || !w.Begin("folderaccesslist",
+                             "FolderGUID, UserGroupSID, ListDirectory, AddFile, "
+                             "AddSubdirectory, Traverse, DeleteChild, _Delete, FullControl"))
         return false;
     int lastFolder = -1;
     QByteArray guid;
@@ -919,8 +946,7 @@ bool WritePostgresRows(const AccessData& data, const QString& schemaSql, CopyWri
 
 namespace {
 
-template <typename Work>
-bool WithPostgres(const QByteArray& conninfo, QString& error, Work work)
+template <typename Work> bool WithPostgres(const QByteArray& conninfo, QString& error, Work work)
 {
     PGconn* conn = PQconnectdb(conninfo.constData());
     if (PQstatus(conn) != CONNECTION_OK) {
@@ -942,13 +968,15 @@ bool WithPostgres(const QByteArray& conninfo, QString& error, Work work)
 bool WritePostgres(const AccessData& data, const QByteArray& conninfo, const QString& schemaSql,
                    QString& error)
 {
-    return WithPostgres(conninfo, error,
-                        [&](CopyWriter& writer) { return WritePostgresRows(data, schemaSql, writer); });
+    return WithPostgres(conninfo, error, [&](CopyWriter& writer) {
+        return WritePostgresRows(data, schemaSql, writer);
+    });
 }
 
 bool ExecPostgres(const QByteArray& conninfo, const QString& sql, QString& error)
 {
-    return WithPostgres(conninfo, error, [&](CopyWriter& writer) { return writer.Exec(sql.toUtf8()); });
+    return WithPostgres(conninfo, error,
+                        [&](CopyWriter& writer) { return writer.Exec(sql.toUtf8()); });
 }
 
 } // namespace velmora::bench

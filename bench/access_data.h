@@ -28,10 +28,10 @@ struct AccessDataSize
 {
     uint64_t seed = 1;
     int domains = 3;
-    int users = 20000;  // over all domains, Administrator and Guest included
-    int groups = 2000;  // over all domains, the domain's standard groups included
-    int servers = 200;  // primary controllers included
-    int shares = 2000;  // administrative and IPC shares included
+    int users = 20000; // over all domains, Administrator and Guest included
+    int groups = 2000; // over all domains, the domain's standard groups included
+    int servers = 200; // primary controllers included
+    int shares = 2000; // administrative and IPC shares included
     int folders = 200000;
     int folderEntries = 2000000; // at least this many
 };
@@ -89,7 +89,7 @@ struct AccessData
 {
     AccessDataSize size;
     std::vector<QByteArray> domainNames;
-    std::vector<BenchAccount> accounts; // the well-known rows first
+    std::vector<BenchAccount> accounts;           // the well-known rows first
     std::vector<std::pair<int, int>> memberships; // (member, group), unique pairs
     std::vector<BenchServer> servers;
     std::vector<BenchShare> shares;
