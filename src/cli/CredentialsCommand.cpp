@@ -94,52 +94,17 @@ QList<int> CredentialIds(Args& args)
     return ids;
 }
 
-// Args knows options with values only. A flag is found by asking for it as such an option:
-// as the last word it "lacks its value"; otherwise the word after it comes back as its
-// value. `add` takes no words of its own, so anything that comes back must be another flag.
+// The marker switches of `add`; `add` takes no words of its own, so anything left after
+// them is an error that names the word (or the unknown option).
 QStringList TakeFlags(Args& args, const QStringList& flags)
 {
     QStringList found;
-    bool lastWordIsFlag = false;
-    for (const QString& flag : flags) {
-        try {
-            const QStringList following = args.TakeAll(flag);
-            if (!following.isEmpty())
-                found << flag;
-            for (const QString& word : following) {
-                if (!flags.contains(word))
-                    throw UsageError(Fmt("unexpected argument \"%s\"", word));
-                found << word;
-            }
-        } catch (const UsageError& e) {
-            if (e.Message() != Fmt("option %s needs a value", flag))
-                throw;
+    for (const QString& flag : flags)
+        if (args.TakeFlag(flag))
             found << flag;
-            lastWordIsFlag = true;
-        }
-    }
-    if (!lastWordIsFlag) {
-        const QStringList rest = args.Rest(); // an unknown option is named as such
-        if (!rest.isEmpty())
-            throw UsageError(Fmt("unexpected argument \"%s\"", rest.first()));
-    } else {
-        // Left over: the flag that ended the line, and nothing else.
-        Args rest = args;
-        try {
-            const QString word = rest.TakeWord("");
-            throw UsageError(Fmt("unexpected argument \"%s\"", word));
-        } catch (const UsageError& e) {
-            if (e.Message() != QStringLiteral("missing "))
-                throw;
-        }
-        try {
-            rest.Rest();
-        } catch (const UsageError& e) {
-            if (!found.contains(e.Message().section(QLatin1Char(' '), 2)))
-                throw;
-        }
-    }
-    found.removeDuplicates();
+    const QStringList rest = args.Rest();
+    if (!rest.isEmpty())
+        throw UsageError(Fmt("unexpected argument \"%s\"", rest.first()));
     return found;
 }
 
