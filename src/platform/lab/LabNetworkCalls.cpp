@@ -787,8 +787,10 @@ bool LabNetwork::FindFirstFile(const QString& pattern, FindHandle& handle, FindD
         add(place.folder->attributes, DotName());
         add(kFileAttributeDirectory, DotDotName());
     }
+    // A junction is a folder that is a reparse point, whether or not the file says so.
     for (const Folder& folder : listed->folders)
-        add(folder.attributes, folder.name);
+        add(folder.link.isEmpty() ? folder.attributes : folder.attributes | kFileAttributeReparsePoint,
+            folder.name);
     for (const QString& file : listed->files)
         add(kFileAttributeArchive, file);
     // A search that matches nothing fails as the platform's does: file not found.
