@@ -948,9 +948,23 @@ void Statement::Open()
     for (int i = 0; i < record.count(); ++i)
         m_columns.append(record.fieldName(i));
     m_active = true;
+    FetchNext();
+}
+
+// A step that fails (an interrupted or broken statement) must not pass for the end of the
+// rows: the caller would take a cut answer for a whole one.
+void Statement::FetchNext()
+{
     m_eof = !m_query->next();
-    if (m_eof)
-        m_query->finish();
+    if (!m_eof)
+        return;
+    const QSqlError error = m_query->lastError();
+    m_query->finish();
+    if (error.type() != QSqlError::NoError) {
+        m_active = false;
+        m_columns.clear();
+        RaiseDatabaseError(error, m_sql);
+    }
 }
 
 void Statement::Close()
@@ -974,9 +988,7 @@ bool Statement::Next()
 {
     if (!m_active || m_eof)
         return false;
-    m_eof = !m_query->next();
-    if (m_eof)
-        m_query->finish();
+    FetchNext();
     return !m_eof;
 }
 

@@ -153,6 +153,7 @@ private:
     void Bind();
     // Closes, prepares, binds and runs; raises on a database error.
     void Execute();
+    void FetchNext();
     void Release(); // the connection closes: prepared statements go
     int ParamIndex(const QString& name) const;
 

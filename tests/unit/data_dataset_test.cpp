@@ -862,6 +862,28 @@ TEST_P(DatasetTest, DatasetsOutliveTheirConnection)
 
 // --- Statements ----------------------------------------------------------------------------
 
+// A row that fails to compute (here an integer overflow in the third row) must raise, not end
+// the rows early as if the answer were whole. PostgreSQL computes the rows at execution,
+// SQLite one step at a time: either way the caller never sees a cut answer pass.
+TEST_P(DatasetTest, AStatementThatFailsMidwayRaisesInsteadOfEndingEarly)
+{
+    for (int id = 1; id <= 3; ++id)
+        Insert(id, QStringLiteral("g"), QStringLiteral("n%1").arg(id));
+    Statement statement(m_connection);
+    statement.SetSQL(QStringLiteral(
+        "SELECT ID, CASE WHEN ID = 3 THEN abs(-9223372036854775807 - 1) ELSE ID END AS V "
+        "FROM Items ORDER BY ID"));
+    int rows = 0;
+    EXPECT_THROW(
+        {
+            for (statement.Open(); !statement.Eof(); statement.Next())
+                ++rows;
+        },
+        Exception);
+    EXPECT_LT(rows, 3);
+    EXPECT_FALSE(statement.Active());
+}
+
 TEST_P(DatasetTest, StatementParameters)
 {
     Insert(1, QStringLiteral("x"), QStringLiteral("n1"));
