@@ -62,9 +62,13 @@ bool PostgresBackend::Open(QSqlDatabase& db, const ConnectionParams& params, QSt
                     .arg(params.catalog, where, DatabaseErrorText(db.lastError()));
         return false;
     }
+    QSqlQuery query(db);
+    // Notices (the server shortening the longest function name, "does not exist, skipping"
+    // while the set-up replaces functions) are for a database console, not for the
+    // program's output; warnings and errors still come through.
+    query.exec(QStringLiteral("SET client_min_messages TO warning"));
     // The program's texts hold any character (stored passwords use U+2800..U+28FF and
     // the control characters 0x02 and 0x03): the database must store Unicode.
-    QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SHOW server_encoding")) || !query.next()) {
         error = QStringLiteral("Cannot read the encoding of the PostgreSQL database \"%1\": %2")
                     .arg(params.catalog, DatabaseErrorText(query.lastError()));
