@@ -11,18 +11,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/CliRunner.h"
+
 namespace {
 
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Result = velmora::test::CliResult;
 
 // JSON rows as "FS2|Home|true|true|true" in the given column order; a value of the wrong
 // kind shows (a number where a boolean belongs prints as a number).
@@ -60,15 +56,8 @@ class CliAccessTest : public ::testing::Test
 
     Result Run(const QStringList& args)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-        p.setProcessEnvironment(env);
-        p.start(qEnvironmentVariable("VELMORA_CLI"),
-                QStringList{QStringLiteral("--home"), home} + args);
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return velmora::test::RunCli(QStringList{QStringLiteral("--home"), home} + args,
+                                     home + QStringLiteral("/config"));
     }
 
     QTemporaryDir dir;

@@ -9,19 +9,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/CliRunner.h"
+
 namespace {
 
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Result = velmora::test::CliResult;
 
 QStringList L(std::initializer_list<const char*> words)
 {
@@ -53,16 +49,7 @@ protected:
         if (!network.isEmpty())
             all << QStringLiteral("--network") << network;
         all << args;
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-        p.setProcessEnvironment(env);
-        p.start(qEnvironmentVariable("VELMORA_CLI"), all);
-        p.write(input);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return velmora::test::RunCli(all, home + QStringLiteral("/config"), input);
     }
 
     // Adds a credential and returns its ID from the command's report.

@@ -8,18 +8,14 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/CliRunner.h"
+
 namespace {
 
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Result = velmora::test::CliResult;
 
 class CliPgTest : public ::testing::Test
 {
@@ -47,15 +43,7 @@ protected:
         if (!network.isEmpty())
             all << QStringLiteral("--network") << network;
         all << args;
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        p.setProcessEnvironment(env);
-        p.start(qEnvironmentVariable("VELMORA_CLI"), all);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return velmora::test::RunCli(all, dir.filePath(QStringLiteral("config")));
     }
 
     QStringList InitPg(const QStringList& extra = {})

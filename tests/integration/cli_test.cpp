@@ -7,18 +7,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "support/CliRunner.h"
+
 namespace {
 
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Result = velmora::test::CliResult;
 
 class CliTest : public ::testing::Test
 {
@@ -42,14 +38,7 @@ protected:
         if (!network.isEmpty())
             all << QStringLiteral("--network") << network;
         all << args;
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-        p.setProcessEnvironment(env);
-        p.start(qEnvironmentVariable("VELMORA_CLI"), all);
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return velmora::test::RunCli(all, home + QStringLiteral("/config"));
     }
 
     QString Demo() const { return QStringLiteral("lab:" VELMORA_SOURCE_DIR "/lab/demo.json"); }
