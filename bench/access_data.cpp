@@ -1,5 +1,6 @@
 #include "bench/access_data.h"
 
+#include "engine/WellKnownAccounts.h"
 #include "store/Schema.h"
 
 #include <QFile>
@@ -76,23 +77,6 @@ constexpr const char* kLastNames[] = {"smith",  "jones", "brown",  "miller", "da
                                       "martin", "clark", "lewis",  "walker", "young", "king",
                                       "wright", "lopez", "hill",   "scott",  "green", "adams"};
 
-struct WellKnown
-{
-    const char* sid;
-    const char* name;
-};
-constexpr WellKnown kWellKnown[] = {{"S-1-1-0", "Everyone"},
-                                    {"S-1-5-32-544", "Administrators"},
-                                    {"S-1-5-32-550", "Print Operators"},
-                                    {"S-1-5-32-546", "Guests"},
-                                    {"S-1-5-32-548", "Account Operators"},
-                                    {"S-1-5-32-552", "Replicator"},
-                                    {"S-1-5-32-549", "Server Operators"},
-                                    {"S-1-5-32-551", "Backup Operators"},
-                                    {"S-1-5-18", "LocalSystem"},
-                                    {"S-1-5-19", "LocalService"},
-                                    {"S-1-5-20", "NetworkService"}};
-
 // Folder permission masks as a refresh meets them.
 constexpr uint32_t kFullMask = 0x001F01FF;
 constexpr uint32_t kFullNoSyncMask = 0x000F01FF;
@@ -161,7 +145,7 @@ class Generator
     void Accounts()
     {
         const AccessDataSize& size = m_data.size;
-        for (const WellKnown& row : kWellKnown)
+        for (const engine::WellKnownAccount& row : engine::kWellKnownAccounts)
             AddAccount(row.sid, row.name, -1, true);
         m_domains.resize(size.domains);
         for (int d = 0; d < size.domains; ++d) {

@@ -6,6 +6,7 @@
 #include "applib/LastError.h"
 #include "applib/Log.h"
 #include "engine/DataDM.h"
+#include "engine/WellKnownAccounts.h"
 #include "netsec/SecurityDfx.h"
 #include "platform/OsError.h"
 #include "platform/Security.h"
@@ -44,26 +45,6 @@ constexpr uint32_t kChangeMask = 0x001301BFu;
 constexpr uint32_t kReadMask = 0x001200A9u;
 // The full-control mask without SYNCHRONIZE, as a deny entry often carries it.
 constexpr uint32_t kFullControlNoSyncMask = 0x000F01FFu;
-
-// The accounts every audit knows, in the order they are written.
-struct WellKnownAccount
-{
-    const char* sid;
-    const char* name;
-};
-constexpr WellKnownAccount kWellKnownAccounts[] = {
-    {"S-1-1-0", "Everyone"},
-    {"S-1-5-32-544", "Administrators"},
-    {"S-1-5-32-550", "Print Operators"},
-    {"S-1-5-32-546", "Guests"},
-    {"S-1-5-32-548", "Account Operators"},
-    {"S-1-5-32-552", "Replicator"},
-    {"S-1-5-32-549", "Server Operators"},
-    {"S-1-5-32-551", "Backup Operators"},
-    {"S-1-5-18", "LocalSystem"},
-    {"S-1-5-19", "LocalService"},
-    {"S-1-5-20", "NetworkService"},
-};
 
 // Folder right columns and the mask bit each one reads.
 struct FolderBit
